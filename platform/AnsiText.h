@@ -5,3 +5,7 @@
 
 std::string AnsiToUtf8(const std::string& ansi);
 std::string Utf8ToAnsi(const std::string& utf8);
+
+// ASCII letters to lower case, leaving the second byte of a double-byte
+// character alone: the case-blind compare of names such as window classes.
+std::string LowerAnsi(std::string ansi);

@@ -53,4 +53,5 @@ public:
 
 private:
     int m_Fd = -1;
+    std::string m_Path;  // as given, for error messages
 };

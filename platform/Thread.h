@@ -4,11 +4,15 @@
 
 #include "Win32.h"
 
+#include <exception>
 #include <functional>
 #include <memory>
 
 class TThread {
 public:
+    // A thread created running starts at the first Resume() or WaitFor():
+    // a base-class constructor cannot start a body that a derived class is
+    // still constructing.
     explicit TThread(bool createSuspended);
     // Terminates and waits for a started body; never frees anything else.
     virtual ~TThread();
@@ -23,6 +27,8 @@ public:
     // handed-over steps meanwhile. Returns the thread's ReturnValue.
     DWORD WaitFor();
     DWORD ThreadID() const;
+    // The exception that ended Execute, if one did; the thread just ended.
+    std::exception_ptr FatalException() const;
 
     // On a worker: runs `method` on the main thread and blocks until it has
     // run; an exception raised there is raised again here. On the main

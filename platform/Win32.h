@@ -119,6 +119,9 @@ constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
 constexpr DWORD ERROR_CLASS_ALREADY_EXISTS = 1410;
 constexpr DWORD ERROR_CLASS_DOES_NOT_EXIST = 1411;
 constexpr DWORD ERROR_CLASS_HAS_WINDOWS = 1412;
+constexpr DWORD ERROR_CANNOT_FIND_WND_CLASS = 1407;
+constexpr DWORD ERROR_INVALID_INDEX = 1413;
+constexpr DWORD ERROR_INVALID_THREAD_ID = 1444;
 constexpr DWORD ERROR_BADDB = 1009;
 
 // ---- user32: windows, classes, messages, timers -------------------------

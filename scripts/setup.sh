@@ -8,6 +8,8 @@ packages=(
   libgtest-dev libgmock-dev
   qt6-base-dev libgl-dev
   fonts-wqy-microhei
+  locales
+  nginx-light tinyproxy dante-server
 )
 
 missing=()

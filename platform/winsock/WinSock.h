@@ -10,6 +10,11 @@
 #else
 
 #include <cstdint>
+// glibc's <sys/types.h>, which <string> and most C++ headers pull in, has a
+// 64-bit u_long of its own; the Windows one has 32 bits. The Windows one
+// takes another name so that both headers can meet in one file.
+#include <sys/types.h>
+#define u_long wsock_u_long
 
 using u_char = unsigned char;
 using u_short = unsigned short;

@@ -1,0 +1,36 @@
+// The application-wide message processing and the GUI binding's hooks.
+#include "Application.h"
+
+#include <atomic>
+
+namespace {
+
+std::atomic<const GuiHooks*> g_GuiHooks{nullptr};
+
+}  // namespace
+
+void SetGuiHooks(const GuiHooks* hooks)
+{
+    g_GuiHooks.store(hooks, std::memory_order_release);
+}
+
+const GuiHooks* CurrentGuiHooks()
+{
+    return g_GuiHooks.load(std::memory_order_acquire);
+}
+
+void ApplicationProcessMessages()
+{
+    // On the main thread each PeekMessageA also runs the hand-overs and the
+    // pending GUI events.
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            // Left for the loop that owns the thread.
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            return;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}

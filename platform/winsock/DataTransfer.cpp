@@ -1,0 +1,216 @@
+// send, sendto, recv and recvfrom, with the re-enabling of FD_WRITE and
+// FD_READ that they cause.
+#include "CallSupport.h"
+#include "SystemCalls.h"
+
+#include <cerrno>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+namespace wsock {
+
+namespace {
+
+// Lock held. The Windows error of a failed send.
+int SendError(SocketEntry& entry, int error)
+{
+    if (error == EPIPE) {
+        if (entry.sendShutdown)
+            return win::WSAESHUTDOWN;
+        if (entry.type == SOCK_STREAM && !entry.connected)
+            return win::WSAENOTCONN;
+        return entry.abortError != 0 ? entry.abortError : win::WSAECONNRESET;
+    }
+    return ErrorFromErrno(error);
+}
+
+}  // namespace
+
+int Send(Handle s, const char* buffer, int length, int flags)
+{
+    EntryPtr entry = FindSocket(s);
+    if (!entry)
+        return win::kSocketError;
+    if (length < 0 || (buffer == nullptr && length > 0))
+        return Fail(win::WSAEFAULT);
+    int systemFlags;
+    if (!TranslateFlags(flags & ~win::kMsgPeek, systemFlags) || (flags & win::kMsgPeek))
+        return Fail(win::WSAEOPNOTSUPP);
+    ssize_t sent;
+    int error;
+    {
+        BlockingCall call(*entry);
+        sent = sys::send(entry->fd, buffer, static_cast<size_t>(length), systemFlags | MSG_NOSIGNAL);
+        error = sent < 0 ? errno : 0;
+    }
+    PostList posts;
+    int reported = 0;
+    {
+        std::lock_guard lock(LibraryMutex());
+        if (sent < 0) {
+            if (IsAbortive(error) && entry->abortError == 0)
+                entry->abortError = error == ECONNRESET ? win::WSAECONNRESET : win::WSAECONNABORTED;
+            reported = SendError(*entry, error);
+        }
+        // A refused or partial send arms FD_WRITE: the rest goes out when
+        // room comes back, and only FD_WRITE says when.
+        if ((sent < 0 && error == EAGAIN) || (sent >= 0 && sent < length && entry->nonBlocking)) {
+            entry->writeEnabled = true;
+            Evaluate(entry, posts);
+        }
+    }
+    Deliver(posts);
+    return reported == 0 ? static_cast<int>(sent) : Fail(reported);
+}
+
+int SendTo(Handle s, const char* buffer, int length, int flags, const void* to, int toLength)
+{
+    EntryPtr entry = FindSocket(s);
+    if (!entry)
+        return win::kSocketError;
+    if (entry->type == SOCK_STREAM)
+        return Send(s, buffer, length, flags);  // Windows ignores the address here
+    if (length < 0 || (buffer == nullptr && length > 0))
+        return Fail(win::WSAEFAULT);
+    int systemFlags;
+    if (!TranslateFlags(flags & ~win::kMsgPeek, systemFlags) || (flags & win::kMsgPeek))
+        return Fail(win::WSAEOPNOTSUPP);
+    sockaddr_in address;
+    const sockaddr* target = nullptr;
+    socklen_t targetLength = 0;
+    if (to != nullptr) {
+        if (int error = ReadAddress(to, toLength, address))
+            return Fail(error);
+        target = reinterpret_cast<const sockaddr*>(&address);
+        targetLength = sizeof address;
+    }
+    ssize_t sent;
+    int error;
+    {
+        BlockingCall call(*entry);
+        sent = sys::sendto(entry->fd, buffer, static_cast<size_t>(length), systemFlags | MSG_NOSIGNAL, target,
+                        targetLength);
+        error = sent < 0 ? errno : 0;
+    }
+    if (sent < 0) {
+        PostList posts;
+        {
+            std::lock_guard lock(LibraryMutex());
+            if (error == EAGAIN) {
+                entry->writeEnabled = true;
+                Evaluate(entry, posts);
+            }
+        }
+        Deliver(posts);
+        return Fail(error == EDESTADDRREQ ? win::WSAENOTCONN : ErrorFromErrno(error));
+    }
+    return static_cast<int>(sent);
+}
+
+namespace {
+
+// Re-enables FD_READ (or FD_OOB) after a receive call, as Windows does,
+// and works out what a failed or empty receive means.
+int FinishReceive(const EntryPtr& entry, int flags, ssize_t received, int error)
+{
+    PostList posts;
+    int reported = 0;
+    {
+        std::lock_guard lock(LibraryMutex());
+        if (received < 0) {
+            if (IsAbortive(error) && entry->abortError == 0)
+                entry->abortError = error == ECONNRESET ? win::WSAECONNRESET : win::WSAECONNABORTED;
+            reported = error == ECONNRESET ? win::WSAECONNRESET : ErrorFromErrno(error);
+        } else if (received == 0 && entry->type == SOCK_STREAM) {
+            // The kernel reports a reset once; later calls would read it as
+            // a graceful end of file.
+            if (entry->abortError != 0)
+                reported = entry->abortError;
+            else if (entry->receiveShutdown)
+                reported = win::WSAESHUTDOWN;
+        }
+        if (flags & win::kMsgOob)
+            entry->oobEnabled = true;
+        else
+            entry->readEnabled = true;
+        Evaluate(entry, posts);
+    }
+    Deliver(posts);
+    return reported;
+}
+
+}  // namespace
+
+int Recv(Handle s, char* buffer, int length, int flags)
+{
+    EntryPtr entry = FindSocket(s);
+    if (!entry)
+        return win::kSocketError;
+    if (length < 0 || (buffer == nullptr && length > 0))
+        return Fail(win::WSAEFAULT);
+    int systemFlags;
+    if (!TranslateFlags(flags & ~win::kMsgDontRoute, systemFlags) || (flags & win::kMsgDontRoute))
+        return Fail(win::WSAEOPNOTSUPP);
+    PostList due;
+    bool connected;
+    {
+        std::lock_guard lock(LibraryMutex());
+        if (entry->connectPending)
+            Evaluate(entry, due);  // the connect may have ended unobserved
+        connected = entry->type != SOCK_STREAM || entry->connected;
+    }
+    Deliver(due);
+    if (!connected)
+        return Fail(win::WSAENOTCONN);
+    ssize_t received;
+    int error;
+    {
+        BlockingCall call(*entry);
+        received = sys::recv(entry->fd, buffer, static_cast<size_t>(length), systemFlags);
+        error = received < 0 ? errno : 0;
+    }
+    if (int reported = FinishReceive(entry, flags, received, error))
+        return Fail(reported);
+    return static_cast<int>(received);
+}
+
+int RecvFrom(Handle s, char* buffer, int length, int flags, void* from, int* fromLength)
+{
+    EntryPtr entry = FindSocket(s);
+    if (!entry)
+        return win::kSocketError;
+    if (entry->type == SOCK_STREAM)
+        return Recv(s, buffer, length, flags);  // Windows ignores the address here
+    if (length < 0 || (buffer == nullptr && length > 0))
+        return Fail(win::WSAEFAULT);
+    if (from != nullptr && !RoomForAddress(from, fromLength))
+        return Fail(win::WSAEFAULT);
+    int systemFlags;
+    if (!TranslateFlags(flags & ~win::kMsgDontRoute, systemFlags) || (flags & win::kMsgDontRoute))
+        return Fail(win::WSAEOPNOTSUPP);
+    sockaddr_in sender{};
+    iovec piece{buffer, static_cast<size_t>(length)};
+    msghdr message{};
+    message.msg_name = &sender;
+    message.msg_namelen = sizeof sender;
+    message.msg_iov = &piece;
+    message.msg_iovlen = 1;
+    ssize_t received;
+    int error;
+    {
+        BlockingCall call(*entry);
+        received = ::recvmsg(entry->fd, &message, systemFlags);
+        error = received < 0 ? errno : 0;
+    }
+    if (int reported = FinishReceive(entry, flags, received, error))
+        return Fail(reported);
+    if (from != nullptr)
+        WriteAddress(sender, from, fromLength);
+    // Windows fills the buffer with what fits of a longer datagram and
+    // fails with WSAEMSGSIZE; the rest is lost either way.
+    if (message.msg_flags & MSG_TRUNC)
+        return Fail(win::WSAEMSGSIZE);
+    return static_cast<int>(received);
+}
+
+}  // namespace wsock

@@ -1,0 +1,200 @@
+#include "EventLoop.h"
+
+#include <cerrno>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace wsock {
+
+namespace {
+
+// Handles are never 0, so 0 marks the wake-up descriptor.
+constexpr std::uint64_t kWakeTag = 0;
+constexpr char kThreadName[] = "wsock32 events";
+
+LPARAM SelectReply(long event, int error)
+{
+    return static_cast<LPARAM>(static_cast<DWORD>(event) | (static_cast<DWORD>(error & 0xFFFF) << 16));
+}
+
+int PendingSocketError(int fd)
+{
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+        return errno;
+    return error;
+}
+
+int AbortErrorFrom(int error)
+{
+    return error == ECONNRESET || error == EPIPE ? win::WSAECONNRESET : win::WSAECONNABORTED;
+}
+
+}  // namespace
+
+std::unique_ptr<EventLoop> EventLoop::Create()
+{
+    std::unique_ptr<EventLoop> loop(new EventLoop);
+    loop->m_Epoll = ::epoll_create1(EPOLL_CLOEXEC);
+    loop->m_Wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (loop->m_Epoll < 0 || loop->m_Wake < 0)
+        return nullptr;
+    epoll_event wake{};
+    wake.events = EPOLLIN;
+    wake.data.u64 = kWakeTag;
+    if (::epoll_ctl(loop->m_Epoll, EPOLL_CTL_ADD, loop->m_Wake, &wake) != 0)
+        return nullptr;
+    try {
+        loop->m_Thread = std::thread([raw = loop.get()] { raw->Run(); });
+        ::pthread_setname_np(loop->m_Thread.native_handle(), kThreadName);
+    } catch (const std::system_error&) {
+        return nullptr;
+    }
+    return loop;
+}
+
+EventLoop::~EventLoop()
+{
+    if (m_Thread.joinable()) {
+        std::uint64_t one = 1;
+        while (::write(m_Wake, &one, sizeof one) < 0 && errno == EINTR) {
+        }
+        m_Thread.join();
+    }
+    if (m_Epoll >= 0)
+        ::close(m_Epoll);
+    if (m_Wake >= 0)
+        ::close(m_Wake);
+}
+
+void EventLoop::Watch(SocketEntry& entry)
+{
+    // Edge-triggered: an edge only wakes the thread, which then looks at the
+    // socket's present state, so a socket that stays readable or broken
+    // never keeps it spinning.
+    epoll_event event{};
+    event.events = EPOLLIN | EPOLLOUT | EPOLLPRI | EPOLLRDHUP | EPOLLET;
+    event.data.u64 = entry.handle;
+    if (::epoll_ctl(m_Epoll, EPOLL_CTL_ADD, entry.fd, &event) == 0)
+        entry.watched = true;
+}
+
+void EventLoop::Unwatch(SocketEntry& entry)
+{
+    if (!entry.watched)
+        return;
+    ::epoll_ctl(m_Epoll, EPOLL_CTL_DEL, entry.fd, nullptr);
+    entry.watched = false;
+}
+
+void EventLoop::Run()
+{
+    epoll_event events[64];
+    for (;;) {
+        int count = ::epoll_wait(m_Epoll, events, 64, -1);
+        if (count < 0) {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        PostList posts;
+        {
+            std::lock_guard lock(LibraryMutex());
+            for (int i = 0; i < count; ++i) {
+                if (events[i].data.u64 == kWakeTag)
+                    return;  // only the destructor wakes us
+                if (EntryPtr entry = FindSocketLocked(static_cast<Handle>(events[i].data.u64)))
+                    Evaluate(entry, posts);
+            }
+        }
+        Deliver(posts);
+    }
+}
+
+void Evaluate(const EntryPtr& shared, PostList& posts)
+{
+    SocketEntry& entry = *shared;
+    if (entry.closed)
+        return;
+    pollfd level{entry.fd, POLLIN | POLLOUT | POLLPRI | POLLRDHUP, 0};
+    if (::poll(&level, 1, 0) < 0)
+        return;
+    const short ready = level.revents;
+    const bool registered = entry.events != 0 && entry.window != nullptr;
+    auto post = [&](long event, int error) {
+        if (registered && (entry.events & event))
+            posts.push_back({shared, entry.generation.load(), entry.window, entry.message, SelectReply(event, error)});
+    };
+
+    // A connect ends whether or not anyone listens for FD_CONNECT, so that
+    // recv and send see the socket's true state.
+    if (entry.connectPending) {
+        int error = entry.connectError;
+        if (error == 0) {
+            if (!(ready & (POLLOUT | POLLERR | POLLHUP)))
+                return;
+            if (int pending = PendingSocketError(entry.fd))
+                error = ErrorFromErrno(pending);
+        }
+        entry.connectPending = false;
+        entry.connectError = 0;
+        if (error != 0) {
+            // A failed connect is reported by FD_CONNECT alone.
+            entry.connectFailed = true;
+            post(win::kFdConnect, error);
+            return;
+        }
+        entry.connected = true;
+        entry.writeEnabled = true;
+        post(win::kFdConnect, 0);
+    }
+    if (!registered)
+        return;
+
+    if (entry.listening) {
+        if (entry.acceptEnabled && (ready & POLLIN) && (entry.events & win::kFdAccept)) {
+            entry.acceptEnabled = false;
+            post(win::kFdAccept, 0);
+        }
+    } else if (!entry.connectFailed && (entry.type != SOCK_STREAM || entry.connected)) {
+        const bool stream = entry.type == SOCK_STREAM;
+        if (entry.readEnabled && (ready & POLLIN) && (entry.events & win::kFdRead)) {
+            int waiting = 0;
+            // A stream at end of file is readable without data: that is
+            // FD_CLOSE's business, not FD_READ's.
+            if (!stream || (::ioctl(entry.fd, FIONREAD, &waiting) == 0 && waiting > 0)) {
+                entry.readEnabled = false;
+                post(win::kFdRead, 0);
+            }
+        }
+        if (entry.oobEnabled && (ready & POLLPRI) && (entry.events & win::kFdOob)) {
+            entry.oobEnabled = false;
+            post(win::kFdOob, 0);
+        }
+        if (stream && (ready & POLLERR) && entry.abortError == 0) {
+            if (int pending = PendingSocketError(entry.fd))
+                entry.abortError = AbortErrorFrom(pending);
+        }
+        const bool peerClosed = (ready & POLLRDHUP) && !entry.receiveShutdown;
+        const bool ownShutdown = entry.receiveShutdown && entry.sendShutdown;
+        // A peer that only stopped sending can still be written to.
+        const bool broken = stream && (entry.abortError != 0 || ((ready & POLLHUP) && !ownShutdown));
+        const bool gone = broken || (stream && peerClosed);
+        if (entry.writeEnabled && (ready & POLLOUT) && !broken && (entry.events & win::kFdWrite)) {
+            entry.writeEnabled = false;
+            post(win::kFdWrite, 0);
+        }
+        if (gone && !entry.closeReported && (entry.events & win::kFdClose)) {
+            entry.closeReported = true;
+            post(win::kFdClose, entry.abortError);
+        }
+    }
+}
+
+}  // namespace wsock

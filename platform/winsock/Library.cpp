@@ -1,0 +1,184 @@
+// Start-up and clean-up, the socket table and the posting of events.
+#include "EventLoop.h"
+#include "SystemCalls.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <unordered_map>
+
+namespace wsock {
+
+namespace {
+
+std::mutex g_Mutex;
+// Serialises posting with closesocket and WSAAsyncSelect (PostBarrier), so
+// that no event of a closed or re-registered socket is posted once they
+// have returned. Nothing is called under it but PostMessageA.
+std::mutex g_PostMutex;
+
+std::atomic<int> g_StartCount{0};
+std::unordered_map<Handle, EntryPtr> g_Sockets;
+std::unique_ptr<EventLoop> g_Loop;
+
+// Handles grow and wrap only after a billion sockets, so a new socket does
+// not take the handle of one just closed, whose events may still wait in a
+// queue. The module stays loaded (-z nodelete), so this survives unloading.
+constexpr Handle kFirstHandle = 0x100;
+constexpr Handle kHandleStep = 4;
+constexpr Handle kLastHandle = 0x7FFFFFF0;
+Handle g_NextHandle = kFirstHandle;
+
+constexpr WORD kVersion11 = 0x0101;
+
+}  // namespace
+
+SocketEntry::~SocketEntry()
+{
+    ::close(fd);
+}
+
+std::mutex& LibraryMutex()
+{
+    return g_Mutex;
+}
+
+int Fail(int error)
+{
+    SetLastError(error);
+    return win::kSocketError;
+}
+
+bool RequireStarted()
+{
+    if (g_StartCount.load() > 0)
+        return true;
+    SetLastError(win::WSANOTINITIALISED);
+    return false;
+}
+
+int Startup(WORD versionRequested, StartupInfo& info)
+{
+    const int major = versionRequested & 0xFF;
+    const int minor = versionRequested >> 8;
+    if (major < 1 || (major == 1 && minor < 1))
+        return win::WSAVERNOTSUPPORTED;
+    info.version = kVersion11;
+    info.highVersion = kVersion11;
+    info.maxSockets = 32767;
+    info.maxUdpDatagram = 65467;
+    info.description = "Windows Sockets 1.1 for Linux";
+    info.systemStatus = "Running";
+
+    std::lock_guard lock(g_Mutex);
+    if (g_StartCount.load() == 0) {
+        g_Loop = EventLoop::Create();
+        if (!g_Loop)
+            return win::WSASYSNOTREADY;
+    }
+    ++g_StartCount;
+    return 0;
+}
+
+int Cleanup()
+{
+    std::unordered_map<Handle, EntryPtr> orphans;
+    std::unique_ptr<EventLoop> loop;
+    {
+        std::lock_guard lock(g_Mutex);
+        if (g_StartCount.load() == 0)
+            return Fail(win::WSANOTINITIALISED);
+        if (--g_StartCount > 0)
+            return 0;
+        // The last clean-up closes what the program left open.
+        for (auto& [handle, entry] : g_Sockets) {
+            entry->closed = true;
+            ++entry->generation;
+            g_Loop->Unwatch(*entry);
+            if (entry->blockingCalls.load() > 0)
+                sys::shutdown(entry->fd, SHUT_RDWR);
+        }
+        orphans.swap(g_Sockets);
+        loop = std::move(g_Loop);
+    }
+    CancelAllLookups();
+    PostBarrier();
+    loop.reset();
+    return 0;
+}
+
+EntryPtr FindSocketLocked(Handle s)
+{
+    auto found = g_Sockets.find(s);
+    return found == g_Sockets.end() ? nullptr : found->second;
+}
+
+EntryPtr FindSocket(Handle s)
+{
+    if (!RequireStarted())
+        return nullptr;
+    std::lock_guard lock(g_Mutex);
+    EntryPtr entry = FindSocketLocked(s);
+    if (!entry)
+        SetLastError(win::WSAENOTSOCK);
+    return entry;
+}
+
+EntryPtr AddSocket(int fd, int type)
+{
+    for (Handle tried = 0; tried < (kLastHandle - kFirstHandle) / kHandleStep; ++tried) {
+        Handle candidate = g_NextHandle;
+        g_NextHandle = candidate >= kLastHandle ? kFirstHandle : candidate + kHandleStep;
+        if (g_Sockets.count(candidate))
+            continue;
+        auto entry = std::make_shared<SocketEntry>(candidate, fd, type);
+        g_Sockets.emplace(candidate, entry);
+        return entry;
+    }
+    return nullptr;
+}
+
+void RemoveSocketLocked(SocketEntry& entry)
+{
+    entry.closed = true;
+    ++entry.generation;
+    if (g_Loop)
+        g_Loop->Unwatch(entry);
+    g_Sockets.erase(entry.handle);
+}
+
+void UpdateWatch(SocketEntry& entry)
+{
+    if (!g_Loop)
+        return;
+    const bool wanted = entry.events != 0 && !entry.closed;
+    if (wanted && !entry.watched)
+        g_Loop->Watch(entry);
+    else if (!wanted && entry.watched)
+        g_Loop->Unwatch(entry);
+}
+
+void Deliver(PostList& posts)
+{
+    if (posts.empty())
+        return;
+    std::lock_guard lock(g_PostMutex);
+    for (const PendingPost& post : posts) {
+        if (post.entry->closed || post.entry->generation.load() != post.generation)
+            continue;
+        PostMessageA(post.window, post.message, static_cast<WPARAM>(post.entry->handle), post.lParam);
+    }
+    posts.clear();
+}
+
+std::mutex& PostMutex()
+{
+    return g_PostMutex;
+}
+
+void PostBarrier()
+{
+    std::lock_guard lock(g_PostMutex);
+}
+
+}  // namespace wsock

@@ -1,0 +1,98 @@
+// The POSIX side of the library: the socket table, the registrations of
+// WSAAsyncSelect and the event thread that serves them. Only files that
+// include the system's socket headers include this one.
+#pragma once
+
+#include "Backend.h"
+#include "WinsockNumbers.h"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace wsock {
+
+// One socket of ours. `handle`, `fd` and `type` never change; every other
+// field is guarded by LibraryMutex(). The descriptor is closed when the last
+// reference goes, so a call still running on another thread never works on
+// a descriptor number that has been handed out again.
+struct SocketEntry {
+    SocketEntry(Handle h, int descriptor, int socketType) : handle(h), fd(descriptor), type(socketType) {}
+    ~SocketEntry();
+    SocketEntry(const SocketEntry&) = delete;
+    SocketEntry& operator=(const SocketEntry&) = delete;
+
+    const Handle handle;
+    const int fd;
+    const int type;  // SOCK_STREAM, SOCK_DGRAM or SOCK_RAW
+
+    bool nonBlocking = false;
+    bool listening = false;
+    bool connected = false;       // stream: the connection is established
+    bool connectPending = false;  // non-blocking connect awaiting FD_CONNECT
+    int connectError = 0;         // failure known at once, reported by FD_CONNECT
+    bool connectFailed = false;
+    bool sendShutdown = false;
+    bool receiveShutdown = false;
+    int abortError = 0;  // error of an abortive close once seen; the kernel reports it only once
+
+    // WSAAsyncSelect registration; events == 0 means none.
+    HWND window = nullptr;
+    UINT message = 0;
+    long events = 0;
+    bool watched = false;  // in the event thread's epoll set
+    // Each event is posted once, then waits for the call that re-enables it.
+    bool readEnabled = true;
+    bool writeEnabled = false;
+    bool acceptEnabled = true;
+    bool oobEnabled = true;
+    bool closeReported = false;
+
+    // Read without the library mutex when a message is about to be posted:
+    // a post computed under an older registration, or after closesocket, is
+    // dropped.
+    std::atomic<unsigned> generation{0};
+    std::atomic<bool> closed{false};
+    std::atomic<int> blockingCalls{0};
+};
+
+using EntryPtr = std::shared_ptr<SocketEntry>;
+
+struct PendingPost {
+    EntryPtr entry;
+    unsigned generation;
+    HWND window;
+    UINT message;
+    LPARAM lParam;
+};
+using PostList = std::vector<PendingPost>;
+
+std::mutex& LibraryMutex();
+
+// Sets WSANOTINITIALISED / WSAENOTSOCK and returns null when not usable.
+EntryPtr FindSocket(Handle s);
+// Lock held: the entry of a handle, or null.
+EntryPtr FindSocketLocked(Handle s);
+// Lock held. Gives the descriptor a fresh handle; null when none is free.
+EntryPtr AddSocket(int fd, int type);
+// Lock held: takes the entry out of the table; no event of it is posted
+// once PostBarrier has run.
+void RemoveSocketLocked(SocketEntry& entry);
+
+// Sets the thread's error number and returns SOCKET_ERROR.
+int Fail(int error);
+
+// Lock held: works out which events of `entry` are due and queues them.
+void Evaluate(const EntryPtr& entry, PostList& posts);
+// Lock held: brings the epoll registration in line with `entry.events`
+// and the socket's being open.
+void UpdateWatch(SocketEntry& entry);
+// Lock not held: posts the queued messages that are still wanted.
+void Deliver(PostList& posts);
+// Returns once no message computed before the call can still be posted.
+void PostBarrier();
+// Held while posting; nothing but PostMessageA is called under it.
+std::mutex& PostMutex();
+
+}  // namespace wsock
