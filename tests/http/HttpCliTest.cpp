@@ -1,0 +1,488 @@
+// ctest-labels: threads
+#include "http/HttpProt.h"
+#include "support/HttpTestSupport.h"
+#include "support/LoopbackServer.h"
+#include "support/ServerProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <future>
+#include <thread>
+
+namespace {
+
+const char kDefaultAccept[] = "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*\r\n";
+
+// Consecutive pieces of a document count as one: how a body is cut into
+// reads is not the client's choice.
+std::vector<std::string> Collapsed(std::vector<std::string> events)
+{
+    events.erase(std::unique(events.begin(), events.end(),
+                             [](const std::string& a, const std::string& b) { return a == "DocData" && b == a; }),
+                 events.end());
+    return events;
+}
+
+TLoopbackServer::TScript Answer(const std::string& response)
+{
+    return [response](TServerConnection& connection) {
+        connection.ReadHeader();
+        connection.Write(response);
+    };
+}
+
+struct THttpCliTest : ::testing::Test {
+    THttpCliTest() { client.SetMultiThreaded(true); }
+    THttpCli client;
+    TMemoryStream document;
+};
+
+TEST_F(THttpCliTest, DefaultGetSendsFiveLinesAndRaisesEventsInOrder)
+{
+    TLoopbackServer server(Answer("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nhello world"));
+    TEventLog log(client);
+    client.SetURL(server.Url("/update/eng/update.ini"));
+    client.SetReceiveStream(&document);
+    EXPECT_EQ(BlockingGetResult(client), "");
+    ASSERT_TRUE(PumpUntil([&] { return log.Done; }));
+
+    EXPECT_EQ(server.Requests().at(0), std::string("GET /update/eng/update.ini HTTP/1.0\r\n") + kDefaultAccept +
+                                           "User-Agent: Mozilla/3.0 (compatible)\r\n"
+                                           "Connection: Keep-Alive\r\n"
+                                           "Host: 127.0.0.1\r\n\r\n");
+    const std::vector<std::string> expected = {
+        "state 1", "state 3", "state 4", "state 2", "SessionConnected", "state 5", "RequestHeaderBegin",
+        "BeforeHeaderSend GET", "Command GET /update/eng/update.ini HTTP/1.0",
+        "Command Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*",
+        "Command User-Agent: Mozilla/3.0 (compatible)", "Command Connection: Keep-Alive",
+        "Command Host: 127.0.0.1", "RequestHeaderEnd", "Command ", "HeaderBegin", "HeaderData HTTP/1.0 200 OK",
+        "HeaderData Content-Type: text/plain", "state 6", "HeaderEnd", "DocBegin", "DocData", "DocEnd", "state 0",
+        "RequestDone 1 0"};
+    EXPECT_EQ(Collapsed(log.Events), expected);
+    EXPECT_EQ(document.Bytes(), "hello world");
+    EXPECT_EQ(log.Document, "hello world");
+    EXPECT_EQ(client.ReceivedCount(), 11);
+    EXPECT_EQ(client.ResponseStatus(), 200);
+    EXPECT_EQ(client.ResponseReason(), "OK");
+    EXPECT_EQ(client.ContentType(), "text/plain");
+    EXPECT_EQ(client.DocumentName(), "update.ini");
+    EXPECT_EQ(client.Port(), server.Port());
+}
+
+TEST_F(THttpCliTest, ConditionalLinesAndTheirLifetime)
+{
+    TLoopbackServer server(Answer("HTTP/1.0 200 OK\r\n\r\n"));
+    client.SetURL("http://joe:pw@127.0.0.1:" + server.Port() + "/x");
+    client.SetContentRangeBegin("100");
+    client.SetCookie("a=b");
+    client.SetNoCache(true);
+    client.SetBandwidth(64);
+    client.SetAccept("");
+    EXPECT_EQ(BlockingGetResult(client), "");
+    // A range serves one request; credentials from a URL stay for the next.
+    EXPECT_EQ(client.ContentRangeBegin(), "");
+    client.SetURL(server.Url("/y"));
+    client.SetMultiThreaded(false);  // the application's message loop waits
+    EXPECT_EQ(BlockingGetResult(client), "");
+
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0], "GET /x HTTP/1.0\r\nUser-Agent: Mozilla/3.0 (compatible)\r\nBandwidth: 64\r\n"
+                           "Connection: Keep-Alive\r\nHost: 127.0.0.1\r\nPragma: no-cache\r\n"
+                           "Authorization: Basic am9lOnB3\r\nCookie: a=b\r\nRange: bytes=100-\r\n\r\n");
+    EXPECT_EQ(requests[1], "GET /y HTTP/1.0\r\nUser-Agent: Mozilla/3.0 (compatible)\r\nBandwidth: 64\r\n"
+                           "Connection: Keep-Alive\r\nHost: 127.0.0.1\r\nPragma: no-cache\r\n"
+                           "Authorization: Basic am9lOnB3\r\nCookie: a=b\r\n\r\n");
+}
+
+// Signals every read of the socket, so that a server can hold back the rest
+// of a response until the client has taken what came before.
+class TSteppedClient : public THttpCli {
+public:
+    bool WaitForReadAfter(int count)
+    {
+        std::unique_lock lock(m_Mutex);
+        return m_Changed.wait_for(lock, std::chrono::milliseconds(kServerWaitMs), [&] { return m_Reads > count; });
+    }
+    int Reads()
+    {
+        std::lock_guard lock(m_Mutex);
+        return m_Reads;
+    }
+
+protected:
+    void HandleDataAvailable(TCustomWSocket* sender, WORD error) override
+    {
+        THttpCli::HandleDataAvailable(sender, error);
+        std::lock_guard lock(m_Mutex);
+        ++m_Reads;
+        m_Changed.notify_all();
+    }
+
+private:
+    std::mutex m_Mutex;
+    std::condition_variable m_Changed;
+    int m_Reads = 0;
+};
+
+TEST(HttpResponse, HeaderSplitAtEveryByteGivesTheSameLinesAndEvents)
+{
+    const std::string response = "HTTP/1.1 200 OK\r\nContent-Type: Text/HTML\nSet-Cookie: id=7; path=/\r\n"
+                                 "X-Odd: a\rb\r\nContent-Length: 5\r\n\r\nhello";
+    TSteppedClient client;
+    client.SetMultiThreaded(true);
+    std::atomic<std::size_t> split{0};
+    TLoopbackServer server([&](TServerConnection& connection) {
+        connection.ReadHeader();
+        const std::size_t at = split.load();
+        const int reads = client.Reads();
+        connection.Write(response.substr(0, at));
+        if (at > 0)
+            client.WaitForReadAfter(reads);
+        connection.Write(response.substr(at));
+        connection.WaitForClose();
+    });
+    client.SetURL(server.Url("/files/setup.exe"));
+
+    std::vector<std::string> baseline;
+    for (std::size_t at = 0; at < response.size(); ++at) {
+        SCOPED_TRACE("split at " + std::to_string(at));
+        split = at;
+        TEventLog log(client);
+        ASSERT_EQ(BlockingGetResult(client), "");
+        ASSERT_TRUE(PumpUntil([&] { return log.Done; }));
+        const auto events = Collapsed(log.From("HeaderBegin"));
+        EXPECT_EQ(log.Document, "hello");
+        if (at == 0) {
+            baseline = events;
+            const std::vector<std::string> expected = {
+                "HeaderBegin", "HeaderData HTTP/1.1 200 OK", "HeaderData Content-Type: Text/HTML",
+                "Cookie id=7; path=/ accepted", "HeaderData Set-Cookie: id=7; path=/", "HeaderData X-Odd: a\rb",
+                "HeaderData Content-Length: 5", "state 6", "HeaderEnd", "DocBegin", "DocData", "DocEnd", "state 0",
+                "RequestDone 1 0"};
+            EXPECT_EQ(events, expected);
+            EXPECT_EQ(client.ContentType(), "text/html");
+            EXPECT_EQ(client.DocumentName(), "setup.htm");
+        } else {
+            EXPECT_EQ(events, baseline);
+        }
+    }
+    EXPECT_EQ(server.ConnectionCount(), static_cast<int>(response.size()));
+    // Every split was read in two parts at least.
+    EXPECT_GE(client.Reads(), 2 * static_cast<int>(response.size()) - 1);
+}
+
+TEST_F(THttpCliTest, StatusLinesAndRecognisedHeaders)
+{
+    const struct {
+        const char* response;
+        int status;
+        const char* document;
+    } cases[] = {
+        {"ICY 200 OK\r\nicy-name: radio\r\n\r\ndata", 0, "data"},
+        {"HTTP/1.2 200 OK\r\n\r\nabc", 0, "abc"},
+        {"HTTP/1.1 206 Partial\r\nContent-Range: bytes 100-199/1000\r\nAccept-Ranges: bytes\r\n"
+         "Content-Length:   3\r\nWWW-Authenticate: Basic realm=\"r\"\r\n\r\nabc",
+         206, "abc"},
+        // A length that is no number does not stop the header.
+        {"HTTP/1.0 200 OK\r\nContent-Length: many\r\n\r\nxyz", 200, "xyz"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.response);
+        TLoopbackServer server(Answer(c.response));
+        document.Clear();
+        client.SetURL(server.Url("/f"));
+        client.SetReceiveStream(&document);
+        EXPECT_EQ(BlockingGetResult(client), "");
+        EXPECT_EQ(client.ResponseStatus(), c.status);
+        EXPECT_EQ(document.Bytes(), c.document);
+        if (c.status == 206) {
+            EXPECT_EQ(client.ContentRangeBegin(), "100");
+            EXPECT_EQ(client.ContentRangeEnd(), "199");
+            EXPECT_EQ(client.AcceptRanges(), "bytes");
+            EXPECT_EQ(client.ContentLength(), 3);
+        }
+    }
+    // The next request has cleared the range.
+    EXPECT_EQ(client.ContentRangeBegin(), "");
+    EXPECT_EQ(client.AcceptRanges(), "");
+    EXPECT_EQ(client.WwwAuthenticate(), std::vector<std::string>{"Basic realm=\"r\""});
+    EXPECT_EQ(client.ContentLength(), -1);
+}
+
+TEST_F(THttpCliTest, HeaderlessHtmlDocument)
+{
+    TLoopbackServer server(Answer("<html>\r\n<body>x</body>\r\n</html>"));
+    client.SetURL(server.Url("/"));
+    client.SetReceiveStream(&document);
+    EXPECT_EQ(BlockingGetResult(client), "");
+    EXPECT_EQ(client.ResponseStatus(), 0);
+    EXPECT_EQ(client.ContentType(), "text/html");
+    // Complete lines lose their line ends; the unfinished last one is kept.
+    EXPECT_EQ(document.Bytes(), "<html><body>x</body></html>");
+}
+
+TEST_F(THttpCliTest, RelocationsDirect)
+{
+    TLoopbackServer other([](TServerConnection& connection) {
+        connection.ReadHeader();
+        connection.Write("HTTP/1.0 200 OK\r\n\r\nelsewhere");
+    });
+    const struct {
+        const char* path;
+        std::string location;
+        const char* secondRequestLine;
+        const char* document;
+    } cases[] = {
+        {"/old/file.ini", "/new/file.ini", "GET /new/file.ini HTTP/1.0", "moved"},
+        {"/dir/page1.htm", "page2.htm", "GET /dir/page2.htm HTTP/1.0", "moved"},
+        {"/a", "http://localhost:" + other.Port() + "/x", nullptr, "elsewhere"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.location);
+        TLoopbackServer server([&](TServerConnection& connection) {
+            connection.ReadHeader();
+            if (connection.Index() == 0)
+                connection.Write("HTTP/1.0 302 Found\r\nLocation: " + c.location + "\r\n\r\nnot read");
+            else
+                connection.Write("HTTP/1.0 200 OK\r\n\r\nmoved");
+        });
+        TEventLog log(client);
+        document.Clear();
+        client.SetReceiveStream(&document);
+        client.SetURL(server.Url(c.path));
+        EXPECT_EQ(BlockingGetResult(client), "");
+        EXPECT_EQ(document.Bytes(), c.document);
+        EXPECT_TRUE(log.Has("LocationChange"));
+        if (c.secondRequestLine) {
+            const auto second = server.Requests().at(1);
+            EXPECT_EQ(second.substr(0, second.find('\r')), c.secondRequestLine);
+        }
+    }
+    const auto moved = other.Requests().at(0);
+    EXPECT_EQ(moved.substr(0, moved.find('\r')), "GET /x HTTP/1.0");
+    EXPECT_NE(moved.find("\r\nHost: localhost\r\n"), std::string::npos);
+    EXPECT_EQ(client.Port(), other.Port());
+}
+
+TEST_F(THttpCliTest, PostBodyInPiecesThenRelocatedAsGet)
+{
+    const std::string body(20000, 'b');
+    std::string received;
+    TLoopbackServer server([&](TServerConnection& connection) {
+        connection.ReadHeader();
+        if (connection.Index() == 0) {
+            received = connection.ReadBytes(body.size());
+            connection.Write("HTTP/1.0 302 Found\r\nLocation: /done\r\n\r\n");
+        } else {
+            connection.Write("HTTP/1.0 200 OK\r\n\r\nthanks");
+        }
+    });
+    TMemoryStream upload;
+    upload.WriteBuffer(body.data(), static_cast<std::int32_t>(body.size()));
+    upload.Seek(0, TStream::Origin::Beginning);
+    client.SetUploadStream(&upload);
+    client.SetURL(server.Url("/form"));
+    TEventLog log(client);
+    client.RunRequest(THttpRequest::hrPost);
+    ASSERT_TRUE(PumpUntil([&] { return log.Done; }));
+
+    EXPECT_EQ(received, body);
+    EXPECT_EQ(client.UploadedCount(), 20000);
+    EXPECT_EQ(client.RequestKind(), THttpRequest::hrGet);
+    EXPECT_EQ(log.From("SendBegin").at(1), "SendData 8193");
+    EXPECT_TRUE(log.Has("SendData 3614"));
+    EXPECT_TRUE(log.Has("SendEnd"));
+    EXPECT_EQ(log.Events.back(), "RequestDone 1 0");
+    const auto requests = server.Requests();
+    EXPECT_NE(requests.at(0).find("\r\nContent-Type: application/x-www-form-urlencoded\r\n"), std::string::npos);
+    EXPECT_NE(requests.at(0).find("\r\nContent-Length: 20000\r\n"), std::string::npos);
+    EXPECT_EQ(requests.at(1).substr(0, 22), "GET /done HTTP/1.0\r\nAc");
+    EXPECT_EQ(requests.at(1).find("Content-Length"), std::string::npos);
+}
+
+TEST_F(THttpCliTest, EndsOfTheDocument)
+{
+    // The client itself ends a document whose announced length has come,
+    // although the server keeps the connection open.
+    std::atomic<bool> closedByClient{false};
+    TLoopbackServer keepAlive([&](TServerConnection& connection) {
+        connection.ReadHeader();
+        connection.Write("HTTP/1.0 200 OK\r\nContent-Length: 5\r\nConnection: keep-alive\r\n\r\nhello");
+        closedByClient = connection.WaitForClose();
+    });
+    TEventLog log(client);
+    client.SetURL(keepAlive.Url("/k"));
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(BlockingGetResult(client), "");
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    EXPECT_EQ(log.Document, "hello");
+    EXPECT_TRUE(log.Has("DocEnd"));
+    EXPECT_TRUE(PumpUntil([&] { return closedByClient.load(); }));
+
+    // A HEAD response and a 304 announce a length but never carry a body.
+    for (const char* status : {"200 OK", "304 Not Modified"}) {
+        TLoopbackServer bodiless([&](TServerConnection& connection) {
+            connection.ReadHeader();
+            connection.Write(std::string("HTTP/1.0 ") + status + "\r\nContent-Length: 5\r\n\r\n");
+            connection.WaitForClose();
+        });
+        client.SetURL(bodiless.Url("/h"));
+        client.RunRequest(status[0] == '2' ? THttpRequest::hrHead : THttpRequest::hrGet);
+        EXPECT_EQ(bodiless.Requests().at(0).substr(0, 4), status[0] == '2' ? "HEAD" : "GET ");
+        client.AbortRequest();
+    }
+
+    // No body: ends at the header and leaves the connection to the server;
+    // the next request does not trip over it.
+    std::atomic<int> closes{0};
+    TLoopbackServer empty([&](TServerConnection& connection) {
+        connection.ReadHeader();
+        connection.Write("HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n");
+        if (connection.WaitForClose())
+            ++closes;
+    });
+    TEventLog emptyLog(client);
+    client.SetURL(empty.Url("/0"));
+    EXPECT_EQ(BlockingGetResult(client), "");
+    EXPECT_FALSE(emptyLog.Has("DocBegin"));
+    EXPECT_FALSE(emptyLog.Has("DocEnd"));
+    EXPECT_EQ(closes.load(), 0);
+    EXPECT_EQ(BlockingGetResult(client), "");
+    ASSERT_TRUE(PumpUntil([&] { return closes.load() == 1; }));
+    // Abort on an idle client only closes what is still open.
+    client.AbortRequest();
+    ASSERT_TRUE(PumpUntil([&] { return closes.load() == 2; }));
+    PumpUntil([] { return false; }, 100);
+    EXPECT_EQ(std::count_if(emptyLog.Events.begin(), emptyLog.Events.end(),
+                            [](const std::string& e) { return e.rfind("RequestDone", 0) == 0; }),
+              2);
+    EXPECT_EQ(client.RequestState(), TRequestState::rsIdle);
+}
+
+TEST_F(THttpCliTest, ErrorStatusDeliversOnlyWhatCameWithTheHeader)
+{
+    std::atomic<bool> closedByClient{false};
+    const std::string firstPart(100, 'e');
+    TLoopbackServer server([&](TServerConnection& connection) {
+        connection.ReadHeader();
+        connection.Write("HTTP/1.0 404 Not Found\r\n\r\n" + firstPart);
+        closedByClient = connection.WaitForClose();
+        connection.Write(std::string(100000, 'x'));
+    });
+    client.SetURL(server.Url("/missing"));
+    client.SetReceiveStream(&document);
+    EXPECT_EQ(BlockingGetResult(client), "404 Not Found");
+    EXPECT_EQ(firstPart.rfind(document.Bytes(), 0), 0u);
+    EXPECT_TRUE(PumpUntil([&] { return closedByClient.load(); }));
+}
+
+TEST_F(THttpCliTest, LocalFailures)
+{
+    // A server that never answers.
+    TLoopbackServer silent([](TServerConnection& connection) {
+        connection.ReadHeader();
+        connection.WaitForClose();
+    });
+    TEventLog log(client);
+    client.SetTimeout(1);
+    client.SetURL(silent.Url("/"));
+    EXPECT_EQ(BlockingGetResult(client), "404 Connection timed out");
+    ASSERT_TRUE(PumpUntil([&] { return log.Done; }));
+    EXPECT_EQ(log.DoneError, 10060);
+    client.SetTimeout(0);
+
+    TLoopbackServer loop([](TServerConnection& connection) {
+        connection.ReadHeader();
+        connection.Write("HTTP/1.0 302 Found\r\nLocation: /again\r\n\r\n");
+    });
+    client.SetURL(loop.Url("/"));
+    EXPECT_EQ(BlockingGetResult(client), "404 Too many relocations");
+    EXPECT_EQ(loop.ConnectionCount(), 21);
+
+    TLoopbackServer longLine([](TServerConnection& connection) {
+        connection.ReadHeader();
+        connection.Write("HTTP/1.0 200 OK\r\nX-Long: " + std::string(9000, 'a'));
+        connection.WaitForClose();
+    });
+    client.SetURL(longLine.Url("/"));
+    EXPECT_EQ(BlockingGetResult(client), "404 HTTP line too long");
+
+    // A port nobody listens on.
+    client.SetURL("http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/");
+    EXPECT_EQ(BlockingGetResult(client), "404 " + SocketErrorText(10061) + " (Error #10061)");
+}
+
+TEST_F(THttpCliTest, AbortInEveryState)
+{
+    TLoopbackServer server([](TServerConnection& connection) {
+        if (!connection.ReadHeader().empty())
+            connection.Write("HTTP/1.0 200 OK\r\n\r\npartial");
+        connection.WaitForClose();
+    });
+    client.SetURL(server.Url("/"));
+    for (auto state : {TRequestState::rsStarting, TRequestState::rsResolving, TRequestState::rsConnecting,
+                       TRequestState::rsConnected, TRequestState::rsAwaitingHeader,
+                       TRequestState::rsReceivingBody}) {
+        SCOPED_TRACE(static_cast<int>(state));
+        TEventLog log(client);
+        client.OnStateChange = [&, state](THttpCli* c) {
+            log.Events.push_back("state " + std::to_string(static_cast<int>(c->RequestState())));
+            if (c->RequestState() == state)
+                c->AbortRequest();
+        };
+        EXPECT_EQ(BlockingGetResult(client), "404 Connection aborted on request");
+        ASSERT_TRUE(PumpUntil([&] { return log.Done; }));
+        EXPECT_EQ(log.DoneError, 3);
+        EXPECT_EQ(log.Events.back(), "RequestDone 1 3");
+        EXPECT_EQ(client.RequestState(), TRequestState::rsIdle);
+    }
+}
+
+TEST_F(THttpCliTest, AbortFromAnotherThread)
+{
+    std::promise<void> requested;
+    TLoopbackServer server([&](TServerConnection& connection) {
+        connection.ReadHeader();
+        requested.set_value();
+        connection.WaitForClose();
+    });
+    client.SetURL(server.Url("/"));
+    std::thread aborter([&] {
+        requested.get_future().wait();
+        client.AbortRequest();
+    });
+    EXPECT_EQ(BlockingGetResult(client), "404 Connection aborted on request");
+    aborter.join();
+}
+
+TEST_F(THttpCliTest, BusyAndNothingToPost)
+{
+    auto code = [&](THttpRequest kind) {
+        try {
+            client.StartRequest(kind);
+        } catch (const EHttpException& e) {
+            return std::to_string(e.ErrorCode()) + " " + e.Message();
+        }
+        return std::string();
+    };
+    EXPECT_EQ(code(THttpRequest::hrPost), "2 HTTP component has nothing to post");
+    EXPECT_EQ(client.RequestState(), TRequestState::rsIdle);
+
+    TLoopbackServer silent([](TServerConnection& connection) {
+        connection.ReadHeader();
+        connection.WaitForClose();
+    });
+    client.SetURL(silent.Url("/"));
+    TEventLog log(client);
+    EXPECT_EQ(code(THttpRequest::hrGet), "");
+    EXPECT_EQ(BlockingGetResult(client), "1 HTTP component is busy");
+    EXPECT_NE(client.RequestState(), TRequestState::rsIdle);
+    client.AbortRequest();
+    ASSERT_TRUE(PumpUntil([&] { return log.Done; }));
+    EXPECT_EQ(log.DoneError, 3);
+}
+
+}  // namespace
