@@ -1,11 +1,12 @@
+// QVUpdate: finds the Quorvan installation and runs the update window.
+#include "app/StartUp.h"
+#include "platform/qt/QtBinding.h"
+
 #include <QApplication>
-#include <QDialog>
 
 int main(int argc, char** argv)
 {
     QApplication application(argc, argv);
-    QDialog window;
-    window.setWindowTitle("Quorvan Update 2.0");
-    window.show();
-    return application.exec();
+    const TQtBinding binding(application);
+    return RunUpdater();
 }

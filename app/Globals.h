@@ -1,0 +1,32 @@
+// Values the updater's parts share: where Quorvan is installed, what the
+// window is doing, the release numbers and the files of the current run.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The installation directory exactly as the registry holds it; every path
+// is InstallDir + "\" + the rest. Written once at start-up.
+extern std::string InstallDir;
+
+// 0 idle, 1 checking, 2 updating: what "&Abort" acts on.
+extern std::int32_t RunMode;
+
+// Line 1 of the last manifest read, untrimmed.
+extern std::string NewestVersion;
+
+// The release this updater belongs to.
+inline constexpr double CurrentVersion = 1.14;
+
+// One file of an update run.
+struct TUpdateFileInfo {
+    std::string FileName;      // the row's caption, unchanged
+    std::int32_t Running = 0;  // 1 until its worker has ended
+    std::string CopyTo;        // the row's destination, trimmed
+};
+
+// The files of the current update run in the order they were started;
+// the first UpdateFileCount entries are valid.
+extern std::vector<TUpdateFileInfo> UpdateFiles;
+extern std::int32_t UpdateFileCount;

@@ -1,0 +1,58 @@
+// Reading the stored manifest into the window's log and file list.
+#include "app/Globals.h"
+#include "app/ManifestRules.h"
+#include "app/UUpdateQVWin.h"
+
+#include "platform/Streams.h"
+
+#include <QTreeWidget>
+
+namespace {
+
+void AddFileRow(QTreeWidget& list, const TManifestFile& file)
+{
+    auto* row = new QTreeWidgetItem(&list);
+    row->setFlags(row->flags() | Qt::ItemIsUserCheckable);
+    SetItemText(*row, 0, file.FileName);
+    SetItemText(*row, 1, "0");
+    SetItemText(*row, 2, file.CopyTo);
+    row->setCheckState(0, Qt::Checked);
+}
+
+}  // namespace
+
+bool TUpdateQVWin::ReadManifest(const std::string& fileName)
+{
+    TFileStream file(fileName, TFileStream::Mode::OpenRead);
+    TManifestLineReader reader(file);
+
+    reader.ReadLine(NewestVersion);
+    const std::optional<double> newest = ParseReleaseNumber(NewestVersion);
+    if (!newest)
+        throw EManifestError("'" + NewestVersion + "' is not a valid release number");
+
+    if (!(*newest > CurrentVersion)) {
+        UpdateMemo->Add("Current Quorvan is newest");
+        return false;
+    }
+    UpdateMemo->Add("Get newest version infomation");
+    UpdateMemo->Add("Newest version : " + NewestVersion);
+
+    TManifestBody body;
+    std::string line;
+    while (reader.ReadLine(line)) {
+        const TManifestBody::TLine meaning = body.Classify(line);
+        switch (meaning.Kind) {
+        case TManifestBody::TLineKind::Note:
+            UpdateMemo->Add(line);
+            break;
+        case TManifestBody::TLineKind::File:
+            AddFileRow(*FilesList, meaning.File);
+            break;
+        case TManifestBody::TLineKind::Section:
+        case TManifestBody::TLineKind::Blank:
+            break;
+        }
+    }
+    return true;
+}

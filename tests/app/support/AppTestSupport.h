@@ -1,0 +1,43 @@
+// Helpers shared by the updater's tests.
+#pragma once
+
+#include <optional>
+#include <string>
+
+class QApplication;
+
+// A folder of the test's own, removed with its contents afterwards.
+class TTempDir {
+public:
+    TTempDir();
+    ~TTempDir();
+    const std::string& Path() const { return m_Path; }
+    // Writes Path()/name and returns its path.
+    std::string WriteFile(const std::string& name, const std::string& bytes) const;
+    std::string MakeDir(const std::string& name) const;
+
+private:
+    std::string m_Path;
+};
+
+// An environment variable set (or, with nullopt, unset) for the scope.
+class TScopedEnv {
+public:
+    TScopedEnv(const char* name, const std::optional<std::string>& value);
+    ~TScopedEnv();
+
+private:
+    std::string m_Name;
+    std::optional<std::string> m_Old;
+};
+
+// The test program's QApplication, made on first use.
+QApplication& TestApplication();
+
+struct TApplicationFirst {
+    TApplicationFirst() { TestApplication(); }
+};
+
+// Compiles de_DE.UTF-8 (decimal comma) once, points LOCPATH at it and
+// returns its name; empty when localedef fails.
+std::string DecimalCommaLocale();
