@@ -1,6 +1,10 @@
 // The application-wide message processing and the GUI binding's hooks.
 #include "Application.h"
 
+#ifndef _WIN32
+#include "MessageQueue.h"
+#endif
+
 #include <atomic>
 
 namespace {
@@ -33,4 +37,16 @@ void ApplicationProcessMessages()
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
+}
+
+bool ApplicationTerminated()
+{
+#ifdef _WIN32
+    MSG msg;
+    return PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE) != FALSE;
+#else
+    // Not through PeekMessageA, which would also run the main thread's
+    // hand-overs and GUI events.
+    return CurrentThreadQueue()->QuitPending();
+#endif
 }

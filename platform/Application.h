@@ -9,6 +9,13 @@
 // events. Returns when nothing is left.
 void ApplicationProcessMessages();
 
+// True while a WM_QUIT waits in the calling thread's queue: posted there,
+// or left there by ApplicationProcessMessages for the loop that owns the
+// thread. The application (on another thread, that thread's loop) is then
+// ending, so a loop that waits by calling ApplicationProcessMessages must
+// give up instead of spinning. Takes and runs nothing.
+bool ApplicationTerminated();
+
 // Installed by a GUI binding on the main thread. All members may be null.
 struct GuiHooks {
     // Called from any thread when the main thread's queue gains a message,

@@ -267,6 +267,12 @@ bool TThreadQueue::HasPendingInput()
                        [&](const TTimer& timer) { return timer.Due <= now; });
 }
 
+bool TThreadQueue::QuitPending()
+{
+    std::lock_guard lock(m_Mutex);
+    return m_QuitPending;
+}
+
 UINT_PTR TThreadQueue::SetTimer(HWND window, UINT_PTR id, UINT elapseMs, TIMERPROC proc)
 {
     const UINT elapse = std::clamp(elapseMs, kTimerMinimumMs, kTimerMaximumMs);

@@ -37,6 +37,8 @@ public:
     void WaitForNewInput();
     // Anything an unfiltered Take would return now.
     bool HasPendingInput();
+    // A WM_QUIT waits, whatever is posted before it. Changes nothing.
+    bool QuitPending();
 
     // A null window gets a thread timer with an identifier of our choosing.
     UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapseMs, TIMERPROC proc);

@@ -122,10 +122,21 @@ void RemoveWindowLocked(const std::shared_ptr<TWindowRecord>& record)
     --record->Class->WindowCount;
 }
 
-bool ExtraRangeValid(const TWindowRecord& record, int index)
+// Table lock held: where the window's LONG_PTR at `index` is kept, or null
+// with the error set.
+unsigned char* ExtraSlotLocked(HWND window, int index)
 {
-    return index >= 0 &&
-           static_cast<std::size_t>(index) + sizeof(LONG_PTR) <= record.Extra.size();
+    auto record = FindWindowLocked(window);
+    if (!record) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return nullptr;
+    }
+    if (index < 0 || static_cast<std::size_t>(index) + sizeof(LONG_PTR) > record->Extra.size()) {
+        SetLastError(ERROR_INVALID_INDEX);
+        return nullptr;
+    }
+    // The table keeps the record, and so its bytes, while the lock is held.
+    return record->Extra.data() + index;
 }
 
 }  // namespace
@@ -316,18 +327,12 @@ DWORD GetWindowThreadProcessId(HWND window, DWORD* processId)
 LONG_PTR SetWindowLongPtrA(HWND window, int index, LONG_PTR value)
 {
     std::lock_guard lock(Table().Mutex);
-    auto record = FindWindowLocked(window);
-    if (!record) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    unsigned char* slot = ExtraSlotLocked(window, index);
+    if (!slot)
         return 0;
-    }
-    if (!ExtraRangeValid(*record, index)) {
-        SetLastError(ERROR_INVALID_INDEX);
-        return 0;
-    }
     LONG_PTR previous;
-    std::memcpy(&previous, record->Extra.data() + index, sizeof previous);
-    std::memcpy(record->Extra.data() + index, &value, sizeof value);
+    std::memcpy(&previous, slot, sizeof previous);
+    std::memcpy(slot, &value, sizeof value);
     SetLastError(ERROR_SUCCESS);  // tells a previous value of 0 from a failure
     return previous;
 }
@@ -335,17 +340,11 @@ LONG_PTR SetWindowLongPtrA(HWND window, int index, LONG_PTR value)
 LONG_PTR GetWindowLongPtrA(HWND window, int index)
 {
     std::lock_guard lock(Table().Mutex);
-    auto record = FindWindowLocked(window);
-    if (!record) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    const unsigned char* slot = ExtraSlotLocked(window, index);
+    if (!slot)
         return 0;
-    }
-    if (!ExtraRangeValid(*record, index)) {
-        SetLastError(ERROR_INVALID_INDEX);
-        return 0;
-    }
     LONG_PTR value;
-    std::memcpy(&value, record->Extra.data() + index, sizeof value);
+    std::memcpy(&value, slot, sizeof value);
     return value;
 }
 

@@ -1,95 +1,176 @@
 // WSAAsyncGetHostByName / ByAddr: each lookup runs on a thread of its own
 // and ends with one message, unless it was cancelled first.
+//
+// A system lookup cannot be interrupted and may take long (a name server
+// that does not answer), so a thread is never waited for while it is in
+// one. Instead the thread touches nothing but its own Lookup record until
+// it knows it is still wanted: a cancelled thread may outlive clean-up and
+// the library's own static objects. A thread that has finished is joined.
 #include "Library.h"
 
 #include <cstring>
-#include <set>
+#include <map>
 #include <thread>
 
 namespace wsock {
 
 namespace {
 
-std::mutex g_TaskMutex;
-std::set<std::uintptr_t> g_Pending;
-std::uintptr_t g_NextTask = 1;
-// Raised by CancelAllLookups: a lookup that finished under an older epoch
-// does not post.
-std::atomic<unsigned> g_Epoch{0};
-
 constexpr std::uintptr_t kLastTask = 0x7FFFFFFF;
 
-struct Request {
+// Shared by the lookup's thread and the table of lookups.
+struct Lookup {
     std::uintptr_t task = 0;
     HWND window = nullptr;
     UINT message = 0;
-    char* buffer = nullptr;
+    char* buffer = nullptr;  // the caller's
     int bufferLength = 0;
     bool byAddress = false;
     std::string name;
     std::array<char, 4> address{};
     int length = 0;
     int type = 0;
+
+    // The buffer is written and the message posted under this lock, and
+    // only while not cancelled; a successful cancel takes it too.
+    std::mutex mutex;
+    bool cancelled = false;
+    bool finished = false;
 };
 
-void Run(Request request)
+struct Entry {
+    std::shared_ptr<Lookup> lookup;
+    std::thread thread;
+};
+
+// Lookups that may still be cancelled or joined. Its destruction at
+// program end lets go of the threads like the last WSACleanup does.
+class LookupTable {
+public:
+    ~LookupTable() { CancelAll(); }
+
+    std::mutex mutex;
+    std::map<std::uintptr_t, Entry> entries;
+    std::uintptr_t nextTask = 1;
+
+    void CancelAll()
+    {
+        std::map<std::uintptr_t, Entry> taken;
+        {
+            std::lock_guard lock(mutex);
+            taken.swap(entries);
+        }
+        for (auto& [task, entry] : taken)
+            Release(entry);
+    }
+
+    // Cancels the lookup unless it has finished, then lets go of its
+    // thread: joined when finished, else left to end on its own. Returns
+    // whether it was cancelled.
+    static bool Release(Entry& entry)
+    {
+        bool finished;
+        {
+            std::lock_guard lock(entry.lookup->mutex);
+            finished = entry.lookup->finished;
+            entry.lookup->cancelled = !finished;
+        }
+        if (!entry.thread.joinable())
+            return !finished;
+        if (finished)
+            entry.thread.join();
+        else
+            entry.thread.detach();
+        return !finished;
+    }
+};
+
+LookupTable g_Table;
+
+void Run(std::shared_ptr<Lookup> lookup)
 {
     HostRecord host;
-    int error = request.byAddress
-                    ? LookUpHostByAddr(request.address.data(), request.length, request.type, host)
-                    : LookUpHostByName(request.name.c_str(), host);
+    int error = lookup->byAddress ? LookUpHostByAddr(lookup->address.data(), lookup->length, lookup->type, host)
+                                  : LookUpHostByName(lookup->name.c_str(), host);
+    std::lock_guard lock(lookup->mutex);
+    if (lookup->cancelled)
+        return;
     int needed = 0;
-    unsigned epoch;
-    {
-        // The buffer is the caller's: it is written only while the lookup
-        // still counts as pending, never after a successful cancel.
-        std::lock_guard lock(g_TaskMutex);
-        if (g_Pending.erase(request.task) == 0)
-            return;
-        epoch = g_Epoch.load();
-        if (error == 0) {
-            needed = LayOutHostEnt(host, request.buffer, request.bufferLength);
-            if (needed > request.bufferLength)
-                error = win::WSAENOBUFS;
-        }
+    if (error == 0) {
+        needed = LayOutHostEnt(host, lookup->buffer, lookup->bufferLength);
+        if (needed > lookup->bufferLength)
+            error = win::WSAENOBUFS;
     }
     const LPARAM reply =
         static_cast<LPARAM>(static_cast<DWORD>(needed & 0xFFFF) | (static_cast<DWORD>(error & 0xFFFF) << 16));
-    // Posting holds the post lock, so that WSACleanup can wait it out.
-    {
-        std::lock_guard barrier(PostMutex());
-        if (g_Epoch.load() == epoch)
-            PostMessageA(request.window, request.message, static_cast<WPARAM>(request.task), reply);
-    }
+    PostMessageA(lookup->window, lookup->message, static_cast<WPARAM>(lookup->task), reply);
+    lookup->finished = true;
 }
 
-HANDLE Start(Request request)
+// Lock held: takes the finished lookups out of the table, for joining.
+std::vector<Entry> TakeFinishedLocked()
+{
+    std::vector<Entry> finished;
+    for (auto it = g_Table.entries.begin(); it != g_Table.entries.end();) {
+        bool done;
+        {
+            std::lock_guard lock(it->second.lookup->mutex);
+            done = it->second.lookup->finished;
+        }
+        if (done) {
+            finished.push_back(std::move(it->second));
+            it = g_Table.entries.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    return finished;
+}
+
+HANDLE Start(std::shared_ptr<Lookup> lookup)
 {
     if (!RequireStarted())
         return nullptr;
-    if (request.buffer == nullptr || request.bufferLength <= 0) {
+    if (lookup->buffer == nullptr || lookup->bufferLength <= 0) {
         SetLastError(win::WSAEFAULT);
         return nullptr;
     }
+    std::vector<Entry> finished;
+    std::uintptr_t task;
     {
-        std::lock_guard lock(g_TaskMutex);
-        std::uintptr_t task = g_NextTask;
-        while (g_Pending.count(task))
+        std::lock_guard lock(g_Table.mutex);
+        finished = TakeFinishedLocked();
+        task = g_Table.nextTask;
+        while (g_Table.entries.count(task))
             task = task >= kLastTask ? 1 : task + 1;
-        g_NextTask = task >= kLastTask ? 1 : task + 1;
-        g_Pending.insert(task);
-        request.task = task;
+        g_Table.nextTask = task >= kLastTask ? 1 : task + 1;
+        lookup->task = task;
+        try {
+            Entry entry;
+            entry.lookup = lookup;
+            entry.thread = std::thread(Run, lookup);
+            g_Table.entries.emplace(task, std::move(entry));
+        } catch (const std::system_error&) {
+            task = 0;
+        }
     }
-    const std::uintptr_t task = request.task;
-    try {
-        std::thread(Run, std::move(request)).detach();
-    } catch (const std::system_error&) {
-        std::lock_guard lock(g_TaskMutex);
-        g_Pending.erase(task);
+    for (Entry& entry : finished)
+        LookupTable::Release(entry);
+    if (task == 0) {
         SetLastError(win::WSAENOBUFS);
         return nullptr;
     }
     return reinterpret_cast<HANDLE>(task);
+}
+
+std::shared_ptr<Lookup> NewLookup(HWND window, UINT message, char* buffer, int bufferLength)
+{
+    auto lookup = std::make_shared<Lookup>();
+    lookup->window = window;
+    lookup->message = message;
+    lookup->buffer = buffer;
+    lookup->bufferLength = bufferLength;
+    return lookup;
 }
 
 }  // namespace
@@ -101,13 +182,9 @@ HANDLE AsyncGetHostByName(HWND window, UINT message, const char* name, char* buf
             SetLastError(win::WSAEFAULT);
         return nullptr;
     }
-    Request request;
-    request.window = window;
-    request.message = message;
-    request.buffer = buffer;
-    request.bufferLength = bufferLength;
-    request.name = name;
-    return Start(std::move(request));
+    auto lookup = NewLookup(window, message, buffer, bufferLength);
+    lookup->name = name;
+    return Start(std::move(lookup));
 }
 
 HANDLE AsyncGetHostByAddr(HWND window, UINT message, const char* address, int length, int type, char* buffer,
@@ -118,16 +195,12 @@ HANDLE AsyncGetHostByAddr(HWND window, UINT message, const char* address, int le
             SetLastError(win::WSAEFAULT);
         return nullptr;
     }
-    Request request;
-    request.window = window;
-    request.message = message;
-    request.buffer = buffer;
-    request.bufferLength = bufferLength;
-    request.byAddress = true;
-    std::memcpy(request.address.data(), address, static_cast<std::size_t>(length));
-    request.length = length;
-    request.type = type;
-    return Start(std::move(request));
+    auto lookup = NewLookup(window, message, buffer, bufferLength);
+    lookup->byAddress = true;
+    std::memcpy(lookup->address.data(), address, static_cast<std::size_t>(length));
+    lookup->length = length;
+    lookup->type = type;
+    return Start(std::move(lookup));
 }
 
 int CancelAsyncRequest(HANDLE task)
@@ -135,22 +208,26 @@ int CancelAsyncRequest(HANDLE task)
     if (!RequireStarted())
         return win::kSocketError;
     const auto id = reinterpret_cast<std::uintptr_t>(task);
-    std::lock_guard lock(g_TaskMutex);
-    if (g_Pending.erase(id) != 0)
+    Entry entry;
+    bool issued;
+    {
+        std::lock_guard lock(g_Table.mutex);
+        auto found = g_Table.entries.find(id);
+        if (found != g_Table.entries.end()) {
+            entry = std::move(found->second);
+            g_Table.entries.erase(found);
+        }
+        issued = id != 0 && id < g_Table.nextTask;
+    }
+    if (entry.lookup && LookupTable::Release(entry))
         return 0;
     // Issued and finished: its message is on its way or delivered.
-    const bool issued = id != 0 && id < g_NextTask;
     return Fail(issued ? win::WSAEALREADY : win::WSAEINVAL);
 }
 
 void CancelAllLookups()
 {
-    {
-        std::lock_guard lock(g_TaskMutex);
-        g_Pending.clear();
-        ++g_Epoch;
-    }
-    PostBarrier();
+    g_Table.CancelAll();
 }
 
 }  // namespace wsock

@@ -14,7 +14,7 @@ int AsyncSelect(Handle s, HWND window, UINT message, long events)
         return win::kSocketError;
     if ((events & ~win::kFdAll) != 0 || (events != 0 && window == nullptr))
         return Fail(win::WSAEINVAL);
-    PostList posts;
+    Posts posts;
     {
         std::lock_guard lock(LibraryMutex());
         if (entry->closed)

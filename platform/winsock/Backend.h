@@ -84,7 +84,8 @@ HANDLE AsyncGetHostByName(HWND window, UINT message, const char* name, char* buf
 HANDLE AsyncGetHostByAddr(HWND window, UINT message, const char* address, int length, int type,
                           char* buffer, int bufferLength);
 int CancelAsyncRequest(HANDLE task);
-// Forgets every pending lookup; none of them posts or writes afterwards.
+// Forgets every pending lookup; none of them posts or writes afterwards,
+// and every lookup thread has ended or touches nothing but its own record.
 void CancelAllLookups();
 
 // ---- conversions -----------------------------------------------------

@@ -52,4 +52,19 @@ bool IsAbortive(int error)
     return error == ECONNRESET || error == ECONNABORTED || error == ETIMEDOUT;
 }
 
+void NoteAbortive(SocketEntry& entry, int error)
+{
+    if (IsAbortive(error) && entry.abortError == 0)
+        entry.abortError = error == ECONNRESET ? win::WSAECONNRESET : win::WSAECONNABORTED;
+}
+
+int CheckTransfer(const char* buffer, int length, int flags, int refused, int& systemFlags)
+{
+    if (length < 0 || (buffer == nullptr && length > 0))
+        return win::WSAEFAULT;
+    if (!TranslateFlags(flags & ~refused, systemFlags) || (flags & refused))
+        return win::WSAEOPNOTSUPP;
+    return 0;
+}
+
 }  // namespace wsock

@@ -17,6 +17,13 @@ void WriteAddress(const sockaddr_in& address, void* name, int* length);
 bool TranslateFlags(int flags, int& translated);
 // A reset, abort or time-out: the connection is gone.
 bool IsAbortive(int error);
+// Lock held: keeps the first abortive error of a stream, which the kernel
+// reports only once.
+void NoteAbortive(SocketEntry& entry, int error);
+// What every send or receive checks first: a buffer that can be used, and
+// flags that Linux knows, without `refused` (the other direction's flag).
+// Returns 0 with the Linux flags, or the error.
+int CheckTransfer(const char* buffer, int length, int flags, int refused, int& systemFlags);
 
 // Counts a call that may block, so that closesocket on another thread
 // can wake it (Windows ends such calls when their socket is closed).

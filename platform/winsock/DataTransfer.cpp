@@ -31,11 +31,9 @@ int Send(Handle s, const char* buffer, int length, int flags)
     EntryPtr entry = FindSocket(s);
     if (!entry)
         return win::kSocketError;
-    if (length < 0 || (buffer == nullptr && length > 0))
-        return Fail(win::WSAEFAULT);
     int systemFlags;
-    if (!TranslateFlags(flags & ~win::kMsgPeek, systemFlags) || (flags & win::kMsgPeek))
-        return Fail(win::WSAEOPNOTSUPP);
+    if (int error = CheckTransfer(buffer, length, flags, win::kMsgPeek, systemFlags))
+        return Fail(error);
     ssize_t sent;
     int error;
     {
@@ -43,18 +41,17 @@ int Send(Handle s, const char* buffer, int length, int flags)
         sent = sys::send(entry->fd, buffer, static_cast<size_t>(length), systemFlags | MSG_NOSIGNAL);
         error = sent < 0 ? errno : 0;
     }
-    PostList posts;
+    Posts posts;
     int reported = 0;
     {
         std::lock_guard lock(LibraryMutex());
         if (sent < 0) {
-            if (IsAbortive(error) && entry->abortError == 0)
-                entry->abortError = error == ECONNRESET ? win::WSAECONNRESET : win::WSAECONNABORTED;
+            NoteAbortive(*entry, error);
             reported = SendError(*entry, error);
         }
-        // A refused or partial send arms FD_WRITE: the rest goes out when
-        // room comes back, and only FD_WRITE says when.
-        if ((sent < 0 && error == EAGAIN) || (sent >= 0 && sent < length && entry->nonBlocking)) {
+        // Only a refused send arms FD_WRITE, as on Windows: after a partial
+        // one the caller sends again and meets the refusal.
+        if (sent < 0 && error == EAGAIN) {
             entry->writeEnabled = true;
             Evaluate(entry, posts);
         }
@@ -70,11 +67,9 @@ int SendTo(Handle s, const char* buffer, int length, int flags, const void* to, 
         return win::kSocketError;
     if (entry->type == SOCK_STREAM)
         return Send(s, buffer, length, flags);  // Windows ignores the address here
-    if (length < 0 || (buffer == nullptr && length > 0))
-        return Fail(win::WSAEFAULT);
     int systemFlags;
-    if (!TranslateFlags(flags & ~win::kMsgPeek, systemFlags) || (flags & win::kMsgPeek))
-        return Fail(win::WSAEOPNOTSUPP);
+    if (int error = CheckTransfer(buffer, length, flags, win::kMsgPeek, systemFlags))
+        return Fail(error);
     sockaddr_in address;
     const sockaddr* target = nullptr;
     socklen_t targetLength = 0;
@@ -93,7 +88,7 @@ int SendTo(Handle s, const char* buffer, int length, int flags, const void* to, 
         error = sent < 0 ? errno : 0;
     }
     if (sent < 0) {
-        PostList posts;
+        Posts posts;
         {
             std::lock_guard lock(LibraryMutex());
             if (error == EAGAIN) {
@@ -113,13 +108,12 @@ namespace {
 // and works out what a failed or empty receive means.
 int FinishReceive(const EntryPtr& entry, int flags, ssize_t received, int error)
 {
-    PostList posts;
+    Posts posts;
     int reported = 0;
     {
         std::lock_guard lock(LibraryMutex());
         if (received < 0) {
-            if (IsAbortive(error) && entry->abortError == 0)
-                entry->abortError = error == ECONNRESET ? win::WSAECONNRESET : win::WSAECONNABORTED;
+            NoteAbortive(*entry, error);
             reported = error == ECONNRESET ? win::WSAECONNRESET : ErrorFromErrno(error);
         } else if (received == 0 && entry->type == SOCK_STREAM) {
             // The kernel reports a reset once; later calls would read it as
@@ -146,12 +140,10 @@ int Recv(Handle s, char* buffer, int length, int flags)
     EntryPtr entry = FindSocket(s);
     if (!entry)
         return win::kSocketError;
-    if (length < 0 || (buffer == nullptr && length > 0))
-        return Fail(win::WSAEFAULT);
     int systemFlags;
-    if (!TranslateFlags(flags & ~win::kMsgDontRoute, systemFlags) || (flags & win::kMsgDontRoute))
-        return Fail(win::WSAEOPNOTSUPP);
-    PostList due;
+    if (int error = CheckTransfer(buffer, length, flags, win::kMsgDontRoute, systemFlags))
+        return Fail(error);
+    Posts due;
     bool connected;
     {
         std::lock_guard lock(LibraryMutex());
@@ -181,13 +173,11 @@ int RecvFrom(Handle s, char* buffer, int length, int flags, void* from, int* fro
         return win::kSocketError;
     if (entry->type == SOCK_STREAM)
         return Recv(s, buffer, length, flags);  // Windows ignores the address here
-    if (length < 0 || (buffer == nullptr && length > 0))
-        return Fail(win::WSAEFAULT);
     if (from != nullptr && !RoomForAddress(from, fromLength))
         return Fail(win::WSAEFAULT);
     int systemFlags;
-    if (!TranslateFlags(flags & ~win::kMsgDontRoute, systemFlags) || (flags & win::kMsgDontRoute))
-        return Fail(win::WSAEOPNOTSUPP);
+    if (int error = CheckTransfer(buffer, length, flags, win::kMsgDontRoute, systemFlags))
+        return Fail(error);
     sockaddr_in sender{};
     iovec piece{buffer, static_cast<size_t>(length)};
     msghdr message{};

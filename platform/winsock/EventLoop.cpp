@@ -103,7 +103,7 @@ void EventLoop::Run()
                 continue;
             return;
         }
-        PostList posts;
+        Posts posts;
         {
             std::lock_guard lock(LibraryMutex());
             for (int i = 0; i < count; ++i) {
@@ -117,7 +117,7 @@ void EventLoop::Run()
     }
 }
 
-void Evaluate(const EntryPtr& shared, PostList& posts)
+void Evaluate(const EntryPtr& shared, Posts& posts)
 {
     SocketEntry& entry = *shared;
     if (entry.closed)
@@ -129,7 +129,7 @@ void Evaluate(const EntryPtr& shared, PostList& posts)
     const bool registered = entry.events != 0 && entry.window != nullptr;
     auto post = [&](long event, int error) {
         if (registered && (entry.events & event))
-            posts.push_back({shared, entry.generation.load(), entry.window, entry.message, SelectReply(event, error)});
+            Queue({shared, entry.generation.load(), entry.window, entry.message, SelectReply(event, error)}, posts);
     };
 
     // A connect ends whether or not anyone listens for FD_CONNECT, so that

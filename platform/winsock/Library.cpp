@@ -14,8 +14,13 @@ namespace {
 std::mutex g_Mutex;
 // Serialises posting with closesocket and WSAAsyncSelect (PostBarrier), so
 // that no event of a closed or re-registered socket is posted once they
-// have returned. Nothing is called under it but PostMessageA.
+// have returned, and keeps the outbox's batches in order. Nothing is called
+// under it but PostMessageA.
 std::mutex g_PostMutex;
+// Taken under the library mutex (Queue) or the post mutex (Deliver), and
+// held only to append or take the whole outbox.
+std::mutex g_OutboxMutex;
+std::vector<PendingPost> g_Outbox;
 
 std::atomic<int> g_StartCount{0};
 std::unordered_map<Handle, EntryPtr> g_Sockets;
@@ -158,22 +163,31 @@ void UpdateWatch(SocketEntry& entry)
         g_Loop->Unwatch(entry);
 }
 
-void Deliver(PostList& posts)
+void Queue(PendingPost post, Posts& posts)
 {
-    if (posts.empty())
+    std::lock_guard lock(g_OutboxMutex);
+    g_Outbox.push_back(std::move(post));
+    posts.queued = true;
+}
+
+void Deliver(Posts& posts)
+{
+    if (!posts.queued)
         return;
+    posts.queued = false;
+    // Whoever holds the post mutex sends all that is queued; a batch taken
+    // by another thread is sent before we get the mutex, ours with it.
+    std::vector<PendingPost> batch;
     std::lock_guard lock(g_PostMutex);
-    for (const PendingPost& post : posts) {
+    {
+        std::lock_guard outbox(g_OutboxMutex);
+        batch.swap(g_Outbox);
+    }
+    for (const PendingPost& post : batch) {
         if (post.entry->closed || post.entry->generation.load() != post.generation)
             continue;
         PostMessageA(post.window, post.message, static_cast<WPARAM>(post.entry->handle), post.lParam);
     }
-    posts.clear();
-}
-
-std::mutex& PostMutex()
-{
-    return g_PostMutex;
 }
 
 void PostBarrier()

@@ -66,7 +66,15 @@ struct PendingPost {
     UINT message;
     LPARAM lParam;
 };
-using PostList = std::vector<PendingPost>;
+
+// Every thread that computes events (the event thread, and calls such as
+// connect or recv) queues them in the library's one outbox under the
+// library mutex, and the outbox is sent in that order. So a socket's
+// messages never overtake each other, though they are computed on
+// different threads and posted once the mutex is released.
+struct Posts {
+    bool queued = false;  // this thread queued some, and must Deliver
+};
 
 std::mutex& LibraryMutex();
 
@@ -84,15 +92,16 @@ void RemoveSocketLocked(SocketEntry& entry);
 int Fail(int error);
 
 // Lock held: works out which events of `entry` are due and queues them.
-void Evaluate(const EntryPtr& entry, PostList& posts);
+void Evaluate(const EntryPtr& entry, Posts& posts);
+// Lock held: appends one message to the outbox.
+void Queue(PendingPost post, Posts& posts);
 // Lock held: brings the epoll registration in line with `entry.events`
 // and the socket's being open.
 void UpdateWatch(SocketEntry& entry);
-// Lock not held: posts the queued messages that are still wanted.
-void Deliver(PostList& posts);
+// Lock not held: posts the queued messages that are still wanted, own
+// and others', in queue order; returns once the caller's are posted.
+void Deliver(Posts& posts);
 // Returns once no message computed before the call can still be posted.
 void PostBarrier();
-// Held while posting; nothing but PostMessageA is called under it.
-std::mutex& PostMutex();
 
 }  // namespace wsock

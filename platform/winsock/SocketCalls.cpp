@@ -103,7 +103,7 @@ int Connect(Handle s, const void* name, int nameLength)
         error = result == 0 ? 0 : errno;
     }
 
-    PostList posts;
+    Posts posts;
     int reported = 0;
     {
         std::lock_guard lock(LibraryMutex());
@@ -138,7 +138,7 @@ int Listen(Handle s, int backlog)
     EntryPtr entry = FindSocket(s);
     if (!entry)
         return win::kSocketError;
-    PostList posts;
+    Posts posts;
     {
         std::lock_guard lock(LibraryMutex());
         if (entry->type != SOCK_STREAM)
@@ -190,7 +190,7 @@ Handle Accept(Handle s, void* address, int* addressLength)
         error = fd < 0 ? errno : 0;
     }
 
-    PostList posts;
+    Posts posts;
     EntryPtr accepted;
     {
         std::lock_guard lock(LibraryMutex());
@@ -266,7 +266,10 @@ int CloseSocket(Handle s)
     return 0;  // the descriptor closes with its last reference, normally this one
 }
 
-int GetSockName(Handle s, void* name, int* nameLength)
+namespace {
+
+// getsockname or getpeername, the address written the Windows way.
+int QueryAddress(Handle s, void* name, int* nameLength, bool local)
 {
     EntryPtr entry = FindSocket(s);
     if (!entry)
@@ -275,27 +278,26 @@ int GetSockName(Handle s, void* name, int* nameLength)
         return Fail(win::WSAEFAULT);
     sockaddr_in address{};
     socklen_t length = sizeof address;
-    if (sys::getsockname(entry->fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+    const int result = local ? sys::getsockname(entry->fd, reinterpret_cast<sockaddr*>(&address), &length)
+                             : sys::getpeername(entry->fd, reinterpret_cast<sockaddr*>(&address), &length);
+    if (result != 0)
         return Fail(ErrorFromErrno(errno));
-    if (address.sin_port == 0 && address.sin_addr.s_addr == INADDR_ANY)
+    if (local && address.sin_port == 0 && address.sin_addr.s_addr == INADDR_ANY)
         return Fail(win::WSAEINVAL);  // not bound yet
     WriteAddress(address, name, nameLength);
     return 0;
 }
 
+}  // namespace
+
+int GetSockName(Handle s, void* name, int* nameLength)
+{
+    return QueryAddress(s, name, nameLength, true);
+}
+
 int GetPeerName(Handle s, void* name, int* nameLength)
 {
-    EntryPtr entry = FindSocket(s);
-    if (!entry)
-        return win::kSocketError;
-    if (!RoomForAddress(name, nameLength))
-        return Fail(win::WSAEFAULT);
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
-    if (sys::getpeername(entry->fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        return Fail(ErrorFromErrno(errno));
-    WriteAddress(address, name, nameLength);
-    return 0;
+    return QueryAddress(s, name, nameLength, false);
 }
 
 }  // namespace wsock

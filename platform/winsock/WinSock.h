@@ -7,6 +7,12 @@
 
 #ifdef _WIN32
 #include <winsock.h>
+// Named by Windows Sockets 2 only; 1.1 takes the bare numbers.
+#ifndef SD_RECEIVE
+constexpr int SD_RECEIVE = 0;
+constexpr int SD_SEND = 1;
+constexpr int SD_BOTH = 2;
+#endif
 #else
 
 #include <cstdint>

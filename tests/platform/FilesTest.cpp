@@ -1,3 +1,4 @@
+// ctest-linux-only: checks the Linux file rules with POSIX child processes
 #include "platform/FileUtils.h"
 #include "platform/Win32.h"
 #include "platform/support/ScratchFolder.h"

@@ -1,3 +1,4 @@
+// ctest-linux-only: finds windows of other processes through the Linux layer's published files
 // ctest-labels: threads
 #include "platform/Win32.h"
 #include "platform/WindowDirectory.h"

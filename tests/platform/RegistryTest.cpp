@@ -1,3 +1,4 @@
+// ctest-linux-only: the Linux layer's registry file
 #include "platform/AnsiText.h"
 #include "platform/Registry.h"
 #include "platform/Win32.h"

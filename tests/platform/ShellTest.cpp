@@ -1,3 +1,4 @@
+// ctest-linux-only: starts programs through the Linux layer with POSIX child processes
 #include "platform/Application.h"
 #include "platform/Win32.h"
 #include "platform/support/ScratchFolder.h"

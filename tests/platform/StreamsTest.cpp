@@ -1,3 +1,4 @@
+// ctest-linux-only: uses POSIX child processes and resource limits
 #include "platform/Streams.h"
 #include "platform/support/ScratchFolder.h"
 

@@ -4,7 +4,6 @@
 #include "support/TestWindow.h"
 #include "support/WinsockModule.h"
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -19,7 +18,7 @@ class WinsockLookupTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_NE(ws.Module, nullptr) << dlerror();
+        ASSERT_NE(ws.Module, nullptr) << "cannot load " << WinsockModulePath();
         WSADATA data;
         ASSERT_EQ(ws.WSAStartup(0x0101, &data), 0);
     }

@@ -1,3 +1,4 @@
+// ctest-linux-only: reads the Linux library's sockets back through POSIX descriptors
 // ctest-labels: threads
 // The Windows Sockets library on real loopback sockets, its events
 // delivered to a real window through the platform's queues.

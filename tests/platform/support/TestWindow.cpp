@@ -6,7 +6,7 @@ TTestWindow::TTestWindow(DWORD exStyle, HWND parent, const char* title)
 {
     static std::once_flag registered;
     std::call_once(registered, [] {
-        WNDCLASSA wndClass;
+        WNDCLASSA wndClass{};  // the system's structure has no defaults
         wndClass.lpfnWndProc = WindowProc;
         wndClass.cbWndExtra = sizeof(LONG_PTR);
         wndClass.hInstance = GetModuleHandleA(nullptr);

@@ -1,21 +1,32 @@
 #include "WinsockModule.h"
 
-#include <dlfcn.h>
-
 #include <cstring>
+
+#ifndef _WIN32
+#include <dlfcn.h>
+#endif
 
 namespace {
 
 template <typename Function>
 void Bind(void* module, Function& function, const char* name)
 {
+#ifdef _WIN32
+    function = reinterpret_cast<Function>(
+        reinterpret_cast<void (*)()>(GetProcAddress(static_cast<HMODULE>(module), name)));
+#else
     function = reinterpret_cast<Function>(dlsym(module, name));
+#endif
 }
 
 TWinsock Load()
 {
     TWinsock ws;
+#ifdef _WIN32
+    ws.Module = LoadLibraryA(WinsockModulePath());
+#else
     ws.Module = dlopen(WinsockModulePath(), RTLD_NOW | RTLD_LOCAL);
+#endif
     if (!ws.Module)
         return ws;
 #define WS_BIND(name) Bind(ws.Module, ws.name, #name)
@@ -57,7 +68,11 @@ TWinsock Load()
 
 const char* WinsockModulePath()
 {
+#ifdef _WIN32
+    return "wsock32.dll";  // the system's own
+#else
     return QV_BINARY_DIR "/bin/libwsock32.so";
+#endif
 }
 
 const TWinsock& Winsock()
