@@ -76,7 +76,8 @@ Proc Bound(ProcIndex index, const char* name)
         proc = BindSocketProc(name);
         g_Procs[index].store(proc, std::memory_order_release);
     }
-    return reinterpret_cast<Proc>(proc);
+    // Through the generic function pointer type, which may be cast to any other.
+    return reinterpret_cast<Proc>(reinterpret_cast<void (*)()>(proc));
 }
 
 

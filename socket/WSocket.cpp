@@ -227,46 +227,34 @@ void TCustomWSocket::ResetToDefaults()
     m_SockAddr.sin_family = AF_INET;
 }
 
-void TCustomWSocket::SetAddr(const std::string& value)
+void TCustomWSocket::AssignSetting(const char* name, const std::string& value, std::string& text, bool& assigned,
+                                   bool& resolved)
 {
-    if (m_AddrAssigned && value == m_Addr)
+    if (assigned && value == text)
         return;
     if (m_State != TSocketState::wsClosed) {
-        ReportError("Cannot change Addr if not closed");
+        ReportError(std::string("Cannot change ") + name + " if not closed");
         return;
     }
-    m_Addr = TrimSpaces(value);
-    m_AddrAssigned = !m_Addr.empty();
-    if (m_AddrAssigned)
-        m_AddrResolved = false;
+    text = TrimSpaces(value);
+    assigned = !text.empty();
+    if (assigned)
+        resolved = false;
+}
+
+void TCustomWSocket::SetAddr(const std::string& value)
+{
+    AssignSetting("Addr", value, m_Addr, m_AddrAssigned, m_AddrResolved);
 }
 
 void TCustomWSocket::AssignPort(const std::string& value)
 {
-    if (m_PortAssigned && value == m_Port)
-        return;
-    if (m_State != TSocketState::wsClosed) {
-        ReportError("Cannot change Port if not closed");
-        return;
-    }
-    m_Port = TrimSpaces(value);
-    m_PortAssigned = !m_Port.empty();
-    if (m_PortAssigned)
-        m_PortResolved = false;
+    AssignSetting("Port", value, m_Port, m_PortAssigned, m_PortResolved);
 }
 
 void TCustomWSocket::AssignProto(const std::string& value)
 {
-    if (m_ProtoAssigned && value == m_Proto)
-        return;
-    if (m_State != TSocketState::wsClosed) {
-        ReportError("Cannot change Proto if not closed");
-        return;
-    }
-    m_Proto = TrimSpaces(value);
-    m_ProtoAssigned = !m_Proto.empty();
-    if (m_ProtoAssigned)
-        m_ProtoResolved = false;
+    AssignSetting("Proto", value, m_Proto, m_ProtoAssigned, m_ProtoResolved);
 }
 
 void TCustomWSocket::SetLocalPort(const std::string& value)
@@ -452,6 +440,11 @@ void TCustomWSocket::ServiceMessages()
         ApplicationProcessMessages();
 }
 
+bool TCustomWSocket::WaitAbandoned() const
+{
+    return m_QuitSeen || (!m_MultiThreaded && ApplicationTerminated());
+}
+
 // ---- sending ----------------------------------------------------------------
 
 std::int32_t TCustomWSocket::Send(const void* data, std::int32_t length)
@@ -552,9 +545,9 @@ void TCustomWSocket::TryToSend()
         // An OnSendData handler that aborted has freed the block.
         if (m_SendQueue.empty() || m_SendQueue.front().get() != block)
             return;
+        // After a partial send the rest is tried at once: only a refused
+        // send brings the FD_WRITE that would resume it.
         block->Consume(sent);
-        if (sent < unread)
-            return;
     }
 }
 
@@ -584,7 +577,8 @@ std::int32_t TCustomWSocket::SendDatagram(const sockaddr* destination, int desti
 
 void TCustomWSocket::Flush()
 {
-    while (m_SocketHandle != INVALID_SOCKET && !m_AllSent) {
+    // What is left stays queued when the wait is abandoned.
+    while (m_SocketHandle != INVALID_SOCKET && !m_AllSent && !WaitAbandoned()) {
         TryToSend();
         ServiceMessages();
     }
@@ -681,11 +675,11 @@ std::int32_t TCustomWSocket::PendingByteCount()
 void TCustomWSocket::DrainUntilClosed()
 {
     // Ends when the peer has closed (its FD_CLOSE closes the component, or a
-    // peek sees the end of the stream), when the socket is closed here, or
-    // on a socket error.
-    while (m_SocketHandle != INVALID_SOCKET && m_State != TSocketState::wsClosed) {
+    // peek sees the end of the stream), when the socket is closed here, on a
+    // socket error, or when the wait is abandoned.
+    while (m_SocketHandle != INVALID_SOCKET && m_State != TSocketState::wsClosed && !WaitAbandoned()) {
         ServiceMessages();
-        if (m_SocketHandle == INVALID_SOCKET || m_State == TSocketState::wsClosed)
+        if (m_SocketHandle == INVALID_SOCKET || m_State == TSocketState::wsClosed || WaitAbandoned())
             return;
         u_long waiting = 0;
         if (Winsock::ioctlsocket(m_SocketHandle, FIONREAD, &waiting) == SOCKET_ERROR)

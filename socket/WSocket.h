@@ -11,6 +11,7 @@
 
 #include <array>
 #include <deque>
+#include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -232,6 +233,9 @@ public:
     void PumpMessages();
 
 protected:
+    // A loop that waits through ServiceMessages gives up: the own pump took
+    // a WM_QUIT, or the application that the other pump serves is ending.
+    bool WaitAbandoned() const;
     void EnterState(TSocketState newState);
     void FailWithSocketError(const std::string& functionName);
     void FireSendData(std::int32_t bytesSent);
@@ -241,6 +245,14 @@ protected:
     void HandleLookupDone(const TSocketMessage& message);
     void HandleReverseLookupDone(const TSocketMessage& message);
     void ReleaseStaleHandle();
+    // The guarded setters of Addr, Port and Proto: one setting's text and flags.
+    void AssignSetting(const char* name, const std::string& value, std::string& text, bool& assigned,
+                       bool& resolved);
+    // Turns the settings not resolved yet into numbers, for Connect (true) or
+    // Listen; false when one is refused (reported with `operation`).
+    bool ResolveSettings(bool forConnect, const char* operation);
+    // A new lookup replaces the running one, which then never reports.
+    void ForgetLookup();
 
     std::string m_DnsResult;
     std::vector<std::string> m_DnsResultList;

@@ -38,6 +38,35 @@ void TCustomWSocket::ReleaseStaleHandle()
     m_SocketHandle = INVALID_SOCKET;
 }
 
+bool TCustomWSocket::ResolveSettings(bool forConnect, const char* operation)
+{
+    try {
+        if (!m_ProtoResolved) {
+            m_ProtocolNumber = WSocketResolveProto(m_Proto);
+            m_SocketType = SocketTypeFor(m_ProtocolNumber, forConnect);
+            m_ProtoResolved = true;
+        }
+        if (!m_PortResolved) {
+            m_PortNumber = WSocketResolvePort(m_Port, m_Proto);
+            m_SockAddr.sin_port = Winsock::htons(static_cast<u_short>(m_PortNumber));
+            m_PortResolved = true;
+        }
+        // Only a connecting socket binds a local port of its choice.
+        if (forConnect && !m_LocalPortResolved) {
+            m_LocalPortNumber = WSocketResolvePort(m_LocalPort, m_Proto);
+            m_LocalPortResolved = true;
+        }
+        if (!m_AddrResolved) {
+            m_SockAddr.sin_addr.s_addr = WSocketResolveHost(m_Addr);
+            m_AddrResolved = true;
+        }
+    } catch (const std::exception& e) {
+        ReportError(std::string(operation) + ": " + e.what());
+        return false;
+    }
+    return true;
+}
+
 void TCustomWSocket::Connect()
 {
     if (m_SocketHandle != INVALID_SOCKET && m_State != TSocketState::wsClosed) {
@@ -56,29 +85,8 @@ void TCustomWSocket::Connect()
         ReportError("Connect: No Protocol Specified");
         return;
     }
-    try {
-        if (!m_ProtoResolved) {
-            m_ProtocolNumber = WSocketResolveProto(m_Proto);
-            m_SocketType = SocketTypeFor(m_ProtocolNumber, true);
-            m_ProtoResolved = true;
-        }
-        if (!m_PortResolved) {
-            m_PortNumber = WSocketResolvePort(m_Port, m_Proto);
-            m_SockAddr.sin_port = Winsock::htons(static_cast<u_short>(m_PortNumber));
-            m_PortResolved = true;
-        }
-        if (!m_LocalPortResolved) {
-            m_LocalPortNumber = WSocketResolvePort(m_LocalPort, m_Proto);
-            m_LocalPortResolved = true;
-        }
-        if (!m_AddrResolved) {
-            m_SockAddr.sin_addr.s_addr = WSocketResolveHost(m_Addr);
-            m_AddrResolved = true;
-        }
-    } catch (const std::exception& e) {
-        ReportError(std::string("connect: ") + e.what());
+    if (!ResolveSettings(true, "connect"))
         return;
-    }
 
     DiscardSendBuffer();
     ReleaseStaleHandle();
@@ -103,7 +111,8 @@ void TCustomWSocket::Connect()
                 return;
             }
             if (m_LocalAddr != "0.0.0.0") {
-                in_addr interfaceAddr{WSocketResolveHost(m_LocalAddr)};
+                in_addr interfaceAddr{};  // a union on some systems
+                interfaceAddr.s_addr = WSocketResolveHost(m_LocalAddr);
                 if (Winsock::setsockopt(m_SocketHandle, IPPROTO_IP, IP_MULTICAST_IF,
                                         reinterpret_cast<const char*>(&interfaceAddr), sizeof interfaceAddr) != 0) {
                     FailWithSocketError("setsockopt(IP_MULTICAST_IF)");
@@ -223,25 +232,8 @@ void TCustomWSocket::Listen()
         FailWithSocketError("listen: address not assigned");
         return;
     }
-    try {
-        if (!m_ProtoResolved) {
-            m_ProtocolNumber = WSocketResolveProto(m_Proto);
-            m_SocketType = SocketTypeFor(m_ProtocolNumber, false);
-            m_ProtoResolved = true;
-        }
-        if (!m_PortResolved) {
-            m_PortNumber = WSocketResolvePort(m_Port, m_Proto);
-            m_SockAddr.sin_port = Winsock::htons(static_cast<u_short>(m_PortNumber));
-            m_PortResolved = true;
-        }
-        if (!m_AddrResolved) {
-            m_SockAddr.sin_addr.s_addr = WSocketResolveHost(m_Addr);
-            m_AddrResolved = true;
-        }
-    } catch (const std::exception& e) {
-        ReportError(std::string("listen: ") + e.what());
+    if (!ResolveSettings(false, "listen"))
         return;
-    }
 
     DiscardSendBuffer();
     ReleaseStaleHandle();
@@ -355,9 +347,17 @@ void TCustomWSocket::CloseConnection(bool shutdownFirst, WORD errorCode)
     }
     if (shutdownFirst)
         Shutdown(SD_SEND);
+    bool lingerDropped = false;
     while (Winsock::closesocket(m_SocketHandle) != 0) {
         m_LastError = Winsock::WSAGetLastError();
-        if (m_LastError == WSAEWOULDBLOCK) {
+        if (m_LastError == WSAEWOULDBLOCK && !lingerDropped) {
+            if (WaitAbandoned()) {
+                // Nobody waits for a lingering close any more: close at once.
+                lingerDropped = true;
+                m_LingerOnOff = TSocketLingerOnOff::wsLingerOff;
+                ApplyLinger();
+                continue;
+            }
             ServiceMessages();
             if (m_SocketHandle == INVALID_SOCKET)
                 return;  // closed meanwhile by a handler

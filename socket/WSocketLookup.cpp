@@ -7,6 +7,16 @@ constexpr int kLookupAreaLength = 1025;
 constexpr std::size_t kMaxHostLength = 256;
 }  // namespace
 
+void TCustomWSocket::ForgetLookup()
+{
+    if (m_LookupHandle) {
+        Winsock::WSACancelAsyncRequest(m_LookupHandle);
+        m_LookupHandle = nullptr;
+    }
+    m_DnsResult.clear();
+    m_DnsResultList.clear();
+}
+
 void TCustomWSocket::DnsLookup(const std::string& hostName)
 {
     if (hostName.empty()) {
@@ -14,15 +24,10 @@ void TCustomWSocket::DnsLookup(const std::string& hostName)
         FireDnsLookupDone(WSAEINVAL);
         return;
     }
-    // The replaced lookup never reports.
-    if (m_LookupHandle) {
-        Winsock::WSACancelAsyncRequest(m_LookupHandle);
-        m_LookupHandle = nullptr;
-    }
-    m_DnsResult.clear();
-    m_DnsResultList.clear();
+    ForgetLookup();
     if (LooksLikeDottedQuad(hostName)) {
-        in_addr address{Winsock::inet_addr(TrimSpaces(hostName).c_str())};
+        in_addr address{};  // a union on some systems
+        address.s_addr = Winsock::inet_addr(TrimSpaces(hostName).c_str());
         if (address.s_addr != INADDR_NONE) {
             m_DnsResult = Winsock::inet_ntoa(address);
             m_DnsResultList.push_back(m_DnsResult);
@@ -73,13 +78,9 @@ void TCustomWSocket::ReverseDnsLookup(const std::string& addressText)
         FireDnsLookupDone(WSAEINVAL);
         return;
     }
-    if (m_LookupHandle) {
-        Winsock::WSACancelAsyncRequest(m_LookupHandle);
-        m_LookupHandle = nullptr;
-    }
-    m_DnsResult.clear();
-    m_DnsResultList.clear();
-    in_addr address{Winsock::inet_addr(addressText.c_str())};
+    ForgetLookup();
+    in_addr address{};
+    address.s_addr = Winsock::inet_addr(addressText.c_str());
     if (!m_WindowHandle) {
         ReportError("ReverseDnsLookup: Window not assigned");
         return;

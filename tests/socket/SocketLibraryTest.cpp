@@ -4,14 +4,15 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
+
+#ifndef _WIN32
+#include <unistd.h>
 
 namespace {
 
@@ -45,6 +46,7 @@ private:
 const std::string kFakeLibrary = std::string(QV_BINARY_DIR) + "/bin/libfakewsock_nostart.so";
 
 }  // namespace
+#endif  // _WIN32
 
 TEST(SocketErrorText, KnownAndUnknownNumbers)
 {
@@ -84,6 +86,9 @@ TEST(SocketBinding, LoadsOnFirstCallReleasesAndLoadsAgain)
     EXPECT_FALSE(SocketLibraryLoaded());
 }
 
+// Windows loads its own socket library, which a test cannot swap for a
+// broken or fake one: the failure paths are proven on Linux.
+#ifndef _WIN32
 TEST(SocketBinding, UnloadableLibraryIsTriedAgainOnTheNextCall)
 {
     {
@@ -134,3 +139,4 @@ TEST(SocketBinding, ConcurrentFirstCallsLoadAndStartOnce)
     EXPECT_EQ(startupCalls(), 1);
     ReleaseSocketLibrary();
 }
+#endif  // _WIN32

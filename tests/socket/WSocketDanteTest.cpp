@@ -1,4 +1,5 @@
 // ctest-labels: threads
+// ctest-linux-only: needs the system's SOCKS server
 // TWSocket through the system's SOCKS server (danted) to an echo server,
 // all on 127.0.0.1: SOCKS 4, 4A and 5, with and without username/password.
 #include "socket/WSocket.h"

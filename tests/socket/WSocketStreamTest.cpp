@@ -312,7 +312,8 @@ TEST(WSocketStream, SendsInBlocksAndResumesOnWriteEvents)
     std::thread reader([&] { received = peer::Receive(c.peer, size, 10000); });
     bool sent = PumpUntil([&] { return c.log.Has("sent 0") && c.log.From(mark).size() == 1; }, 15000);
     reader.join();
-    ASSERT_TRUE(sent);
+    ASSERT_TRUE(sent) << ::testing::PrintToString(c.log.From(mark)) << ", " << reported << " bytes taken, "
+                      << received.size() << " received";
     EXPECT_EQ(reported, static_cast<long long>(size));
     EXPECT_EQ(c.log.From(mark), (std::vector<std::string>{"sent 0"}));
     EXPECT_TRUE(received == payload);
@@ -470,10 +471,15 @@ TEST(WSocketStream, StaleAndPausedEventsAreIgnored)
     c.client.Close();
     peer::Close(c.peer);
     c.peer = -1;
+    // Windows hands a closed socket's number out again at once: held by
+    // another socket, it cannot become the new connection's number.
+    int holderPort = 0;
+    int holder = peer::BindUdp(holderPort);
     c.Open();
     ASSERT_NE(c.client.SocketHandle(), first);
     post(first, FD_CLOSE);
     EXPECT_EQ(c.client.State(), S::wsConnected);
+    peer::Close(holder);
 
     post(c.client.SocketHandle(), FD_CLOSE);
     EXPECT_EQ(c.client.State(), S::wsClosed);

@@ -1,5 +1,8 @@
 #include "socket/support/DanteServer.h"
 
+// The SOCKS server runs on Linux only.
+#ifndef _WIN32
+
 #include "socket/support/PosixPeer.h"
 
 #include <signal.h>
@@ -128,3 +131,5 @@ bool DanteServer::EnsureTestUser(std::string& user, std::string& password, std::
         reason = "useradd or chpasswd failed";
     return created;
 }
+
+#endif  // _WIN32

@@ -2,6 +2,7 @@
 // client sends comes back to it. Serves any number of clients at once.
 #pragma once
 
+#include <atomic>
 #include <thread>
 
 class EchoServer {
@@ -18,6 +19,6 @@ private:
 
     int m_Listener = -1;
     int m_Port = 0;
-    int m_StopPipe[2] = {-1, -1};
+    std::atomic<bool> m_Stop{false};
     std::thread m_Thread;
 };

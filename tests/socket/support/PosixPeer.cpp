@@ -1,11 +1,6 @@
 #include "socket/support/PosixPeer.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "common/PeerSockets.h"
 
 #include <algorithm>
 #include <cstring>
@@ -33,7 +28,7 @@ int BoundPort(int fd)
 
 bool WaitReadable(int fd, int timeoutMs)
 {
-    pollfd entry{fd, POLLIN, 0};
+    pollfd entry = PollEntry(fd, POLLIN);
     return poll(&entry, 1, timeoutMs) > 0;
 }
 
@@ -69,7 +64,7 @@ int Connect(int port)
     int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address = Loopback(port);
     if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        close(fd);
+        CloseSocket(fd);
         return -1;
     }
     return fd;
@@ -111,10 +106,20 @@ std::string Receive(int fd, std::size_t count, int timeoutMs)
 
 std::string ReceiveUrgent(int fd, int timeoutMs)
 {
-    pollfd entry{fd, POLLPRI, 0};
     char byte = 0;
+#ifdef _WIN32
+    // Windows signals urgent data as an exception, which its poll lacks.
+    fd_set urgent;
+    FD_ZERO(&urgent);
+    FD_SET(static_cast<SOCKET>(fd), &urgent);
+    timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    if (select(0, nullptr, nullptr, &urgent, &limit) <= 0 || recv(fd, &byte, 1, MSG_OOB) != 1)
+        return std::string();
+#else
+    pollfd entry = PollEntry(fd, POLLPRI);
     if (poll(&entry, 1, timeoutMs) <= 0 || recv(fd, &byte, 1, MSG_OOB) != 1)
         return std::string();
+#endif
     return std::string(1, byte);
 }
 
@@ -153,13 +158,13 @@ void Reset(int fd)
 {
     ::linger option{1, 0};
     setsockopt(fd, SOL_SOCKET, SO_LINGER, &option, sizeof option);
-    close(fd);
+    CloseSocket(fd);
 }
 
 void Close(int fd)
 {
     if (fd >= 0)
-        close(fd);
+        CloseSocket(fd);
 }
 
 bool SawOrderlyEnd(int fd, int timeoutMs)
@@ -177,7 +182,12 @@ bool SawOrderlyEnd(int fd, int timeoutMs)
 
 int FindByLocalPort(int port)
 {
-    for (int fd = 3; fd < 4096; ++fd) {
+#ifdef _WIN32
+    constexpr int kFirst = 4, kLast = 0x10000, kStep = 4;  // handles are multiples of four
+#else
+    constexpr int kFirst = 3, kLast = 4096, kStep = 1;
+#endif
+    for (int fd = kFirst; fd < kLast; fd += kStep) {
         sockaddr_in address{};
         socklen_t length = sizeof address;
         if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0 && address.sin_family == AF_INET &&

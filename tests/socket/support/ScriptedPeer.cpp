@@ -5,14 +5,13 @@
 
 #include <algorithm>
 
-#include <poll.h>
-#include <sys/socket.h>
+#include "common/PeerSockets.h"
 
 namespace {
 
 bool Readable(int fd)
 {
-    pollfd entry{fd, POLLIN, 0};
+    pollfd entry = PollEntry(fd, POLLIN);
     return poll(&entry, 1, 0) > 0;
 }
 

@@ -1,0 +1,133 @@
+// ctest-labels: threads
+// Loops that wait through ServiceMessages end once the thread is told to
+// quit, with either pump, instead of spinning for good; the application's
+// pump leaves the quit for the thread's own loop.
+#include "platform/Application.h"
+#include "socket/WSocket.h"
+#include "socket/support/EventWait.h"
+#include "socket/support/PosixPeer.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace {
+
+using S = TSocketState;
+
+// Unblocks a wait that does not end by itself: after the time limit it
+// resets the peer (and takes its descriptor), which ends the connection, so
+// a failing test fails instead of hanging.
+class TWatchdog {
+public:
+    explicit TWatchdog(int& peer)
+        : m_Thread([this, &peer] {
+              std::unique_lock lock(m_Mutex);
+              if (!m_Changed.wait_for(lock, std::chrono::seconds(10), [this] { return m_Stopped; })) {
+                  m_Fired = true;
+                  peer::Reset(peer);
+                  peer = -1;
+              }
+          })
+    {
+    }
+    ~TWatchdog() { Stop(); }
+    // True when it had to step in.
+    bool Stop()
+    {
+        {
+            std::lock_guard lock(m_Mutex);
+            m_Stopped = true;
+        }
+        m_Changed.notify_all();
+        if (m_Thread.joinable())
+            m_Thread.join();
+        return m_Fired;
+    }
+
+private:
+    std::mutex m_Mutex;
+    std::condition_variable m_Changed;
+    bool m_Stopped = false;
+    bool m_Fired = false;
+    std::thread m_Thread;
+};
+
+struct QuitCase {
+    bool multiThreaded;
+    int listener = -1;
+    int port = 0;
+    int peer = -1;
+    TCustomWSocket client;
+
+    explicit QuitCase(bool ownPump) : multiThreaded(ownPump)
+    {
+        listener = peer::Listen(port);
+        client.SetMultiThreaded(ownPump);
+        client.SetAddr("127.0.0.1");
+        client.SetPort(std::to_string(port));
+        client.Connect();
+        peer = peer::Accept(listener);
+        EXPECT_TRUE(PumpUntil([&] { return client.State() == S::wsConnected; }));
+    }
+    ~QuitCase()
+    {
+        peer::Close(peer);
+        peer::Close(listener);
+        // Whatever quit is left belongs to this test only.
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+        }
+    }
+    // The own pump takes the quit; the application's leaves it queued.
+    void ExpectQuitAccountedFor()
+    {
+        MSG msg;
+        const bool queued = PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != FALSE;
+        EXPECT_EQ(client.QuitSeen(), multiThreaded);
+        EXPECT_EQ(queued, !multiThreaded);
+        EXPECT_FALSE(ApplicationTerminated());
+    }
+};
+
+TEST(WSocketQuit, FlushGivesUpAndKeepsWhatIsUnsent)
+{
+    for (bool ownPump : {false, true}) {
+        SCOPED_TRACE(ownPump ? "own pump" : "application's pump");
+        QuitCase c(ownPump);
+        // The peer reads nothing, so this cannot all go out.
+        std::string big(16 * 1024 * 1024, 'x');
+        c.client.Send(big.data(), static_cast<std::int32_t>(big.size()));
+        ASSERT_FALSE(c.client.AllSent());
+        PostQuitMessage(4);
+        TWatchdog watchdog(c.peer);
+        try {
+            c.client.Flush();
+        } catch (const ESocketException&) {
+        }
+        EXPECT_FALSE(watchdog.Stop()) << "Flush waited on after the quit";
+        EXPECT_FALSE(c.client.AllSent());
+        EXPECT_EQ(c.client.State(), S::wsConnected);
+        c.ExpectQuitAccountedFor();
+    }
+}
+
+TEST(WSocketQuit, DrainUntilClosedGivesUpOnASilentPeer)
+{
+    for (bool ownPump : {false, true}) {
+        SCOPED_TRACE(ownPump ? "own pump" : "application's pump");
+        QuitCase c(ownPump);
+        PostQuitMessage(5);
+        TWatchdog watchdog(c.peer);
+        c.client.DrainUntilClosed();
+        EXPECT_FALSE(watchdog.Stop()) << "DrainUntilClosed waited on after the quit";
+        EXPECT_EQ(c.client.State(), S::wsConnected);
+        c.ExpectQuitAccountedFor();
+    }
+}
+
+}  // namespace
