@@ -81,7 +81,7 @@ void THttpCli::CreateMessageWindow()
 {
     static std::once_flag registered;
     std::call_once(registered, [] {
-        WNDCLASSA windowClass;
+        WNDCLASSA windowClass{};  // the system's structure has no defaults
         windowClass.lpfnWndProc = HttpCliWindowProc;
         windowClass.cbWndExtra = sizeof(LONG_PTR);
         windowClass.lpszClassName = kHttpCliWindowClassName;
@@ -195,6 +195,9 @@ void THttpCli::RunRequest(THttpRequest kind)
             m_CtrlSocket->PumpMessages();
         } else {
             ApplicationProcessMessages();
+            // The application is ending: nobody waits for the document.
+            if (ApplicationTerminated() && m_RequestState != TRequestState::rsIdle)
+                AbortRequest();
         }
         Sleep(0);
     }

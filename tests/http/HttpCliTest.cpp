@@ -1,8 +1,8 @@
 // ctest-labels: threads
 #include "http/HttpProt.h"
 #include "support/HttpTestSupport.h"
-#include "support/LoopbackServer.h"
-#include "support/ServerProcess.h"
+#include "common/LoopbackServer.h"
+#include "common/ServerProcess.h"
 
 #include <gtest/gtest.h>
 

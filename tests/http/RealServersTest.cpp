@@ -1,8 +1,9 @@
+// ctest-linux-only: needs the system's web, proxy and SOCKS servers
 // The client against real servers from the system's packages: a web
 // server, an HTTP proxy in front of it and a SOCKS 5 server.
 #include "http/HttpProt.h"
 #include "support/HttpTestSupport.h"
-#include "support/ServerProcess.h"
+#include "common/ServerProcess.h"
 
 #include <gtest/gtest.h>
 

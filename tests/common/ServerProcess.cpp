@@ -1,5 +1,9 @@
 #include "ServerProcess.h"
 
+#include "common/PeerSockets.h"
+
+// Starting server programs is for Linux only; the free port is for both.
+#ifndef _WIN32
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -46,6 +50,8 @@ bool Reap(pid_t pid, int timeoutMs)
 
 }  // namespace
 
+#endif  // _WIN32
+
 int FreeLoopbackPort()
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -55,9 +61,11 @@ int FreeLoopbackPort()
     socklen_t length = sizeof address;
     ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
+    CloseSocket(fd);
     return ntohs(address.sin_port);
 }
+
+#ifndef _WIN32
 
 std::string MakeScratchFolder(const std::string& name)
 {
@@ -132,3 +140,5 @@ TServerProcess::~TServerProcess()
         Reap(m_Pid, 5000);
     }
 }
+
+#endif  // _WIN32

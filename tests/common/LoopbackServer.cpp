@@ -1,11 +1,8 @@
 #include "LoopbackServer.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
+#include "common/PeerSockets.h"
+
 #include <stdexcept>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 thread_local TLoopbackServer* t_Server = nullptr;
@@ -13,7 +10,7 @@ thread_local TLoopbackServer* t_Server = nullptr;
 
 bool TServerConnection::WaitReadable()
 {
-    pollfd entry{m_Fd, POLLIN, 0};
+    pollfd entry = PollEntry(m_Fd, POLLIN);
     return ::poll(&entry, 1, kServerWaitMs) > 0;
 }
 
@@ -93,14 +90,14 @@ TLoopbackServer::~TLoopbackServer()
 {
     m_Stop = true;
     m_Thread.join();
-    ::close(m_ListenFd);
+    CloseSocket(m_ListenFd);
 }
 
 void TLoopbackServer::Serve()
 {
     t_Server = this;
     while (!m_Stop) {
-        pollfd entry{m_ListenFd, POLLIN, 0};
+        pollfd entry = PollEntry(m_ListenFd, POLLIN);
         if (::poll(&entry, 1, 20) <= 0)
             continue;
         const int fd = ::accept(m_ListenFd, nullptr, nullptr);
@@ -108,7 +105,7 @@ void TLoopbackServer::Serve()
             continue;
         TServerConnection connection(fd, m_Connections++);
         m_Script(connection);
-        ::close(fd);
+        CloseSocket(fd);
     }
 }
 
