@@ -2,13 +2,18 @@
 // window is doing, the release numbers and the files of the current run.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 // The installation directory exactly as the registry holds it; every path
 // is InstallDir + "\" + the rest. Written once at start-up.
 extern std::string InstallDir;
+
+// The manifest URL of the current or last check.
+extern std::string UpdateIniURL;
 
 // 0 idle, 1 checking, 2 updating: what "&Abort" acts on.
 extern std::int32_t RunMode;
@@ -30,3 +35,13 @@ struct TUpdateFileInfo {
 // the first UpdateFileCount entries are valid.
 extern std::vector<TUpdateFileInfo> UpdateFiles;
 extern std::int32_t UpdateFileCount;
+
+class THTTPThread;
+
+// The download workers of the latest update run, slot i holding the
+// (i+1)-th file started; ten is the most one run updates.
+inline constexpr int kMaxWorkers = 10;
+extern std::array<std::unique_ptr<THTTPThread>, kMaxWorkers> Workers;
+
+// Seconds without an answer after which a check or a download fails.
+inline constexpr std::int32_t kHttpTimeoutSeconds = 60;

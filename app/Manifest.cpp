@@ -47,7 +47,11 @@ bool TUpdateQVWin::ReadManifest(const std::string& fileName)
             UpdateMemo->Add(line);
             break;
         case TManifestBody::TLineKind::File:
-            AddFileRow(*FilesList, meaning.File);
+            // A name or destination reaching outside the installation is never listed.
+            if (IsSafeFileEntry(meaning.File))
+                AddFileRow(*FilesList, meaning.File);
+            else
+                UpdateMemo->Add("Unsafe file entry skipped: " + line);
             break;
         case TManifestBody::TLineKind::Section:
         case TManifestBody::TLineKind::Blank:

@@ -1,6 +1,8 @@
 #include "app/UUpdateQVWin.h"
 
 #include "app/Globals.h"
+#include "app/HttpThr2.h"
+#include "http/HttpProt.h"
 #include "platform/Win32.h"
 
 #include <QCloseEvent>
@@ -112,8 +114,13 @@ TAnsiMemo* PlaceMemo(QWidget* parent, int left, int top, int width, int height)
 
 }  // namespace
 
-TUpdateQVWin::TUpdateQVWin(QWidget* parent)
-    : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
+TUpdateQVWin::TUpdateQVWin(QWidget* parent) : TUpdateQVWin(QVUPDATE_SERVER1, QVUPDATE_SERVER2, parent) {}
+
+TUpdateQVWin::TUpdateQVWin(const std::string& server1, const std::string& server2, QWidget* parent)
+    : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+      m_Server1Host(server1),
+      m_Server2Host(server2),
+      m_DownloadTimeout(kHttpTimeoutSeconds)
 {
     setWindowTitle(kCaption);
     setFixedSize(639, 356);
@@ -127,14 +134,48 @@ TUpdateQVWin::TUpdateQVWin(QWidget* parent)
     face.setPixelSize(11);
     setFont(face);
 
+    CreateCheckClient();
     CreateComponents();
     SetTabOrder();
+}
+
+TUpdateQVWin::~TUpdateQVWin()
+{
+    // Workers show their status in this window until they end.
+    DisposeWorkers(true);
+}
+
+void TUpdateQVWin::CreateCheckClient()
+{
+    CheckHttpCli = std::make_unique<THttpCli>();
+    CheckHttpCli->SetLocalAddr("0.0.0.0");
+    CheckHttpCli->SetProxyPort("80");
+    CheckHttpCli->SetAgent("Mozilla/3.0 (compatible)");
+    CheckHttpCli->SetAccept("image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*");
+    CheckHttpCli->SetNoCache(false);
+    CheckHttpCli->SetContentTypePost("application/x-www-form-urlencoded");
+    CheckHttpCli->SetMultiThreaded(true);
+    CheckHttpCli->SetHTTPStream(0);
+    CheckHttpCli->SetBandwidth(0);
+    CheckHttpCli->SetSocksLevel("5");
+    CheckHttpCli->SetSocksAuthentication(TSocksAuthentication::socksNoAuthentication);
+    // A server that stops answering fails the check instead of holding it.
+    CheckHttpCli->SetTimeout(kHttpTimeoutSeconds);
+}
+
+void TUpdateQVWin::SetIdleButtons(bool updateEnabled)
+{
+    ButtNext->setEnabled(true);
+    ButtAbort->setEnabled(false);
+    ButtExit->setEnabled(true);
+    ButtUpdate->setEnabled(updateEnabled);
 }
 
 void TUpdateQVWin::CreateComponents()
 {
     ButtNext = Place<QPushButton>(this, 35, 323, 81, 22);
     ButtNext->setText(kEnglish.ButtNext);
+    connect(ButtNext, &QPushButton::clicked, this, [this] { ButtNextClick(); });
 
     ButtExit = Place<QPushButton>(this, 203, 323, 81, 22);
     ButtExit->setText(kEnglish.ButtExit);
@@ -145,10 +186,12 @@ void TUpdateQVWin::CreateComponents()
     ButtAbort = Place<QPushButton>(this, 119, 323, 81, 22);
     ButtAbort->setText(kEnglish.ButtAbort);
     ButtAbort->setEnabled(false);
+    connect(ButtAbort, &QPushButton::clicked, this, [this] { ButtAbortClick(); });
 
     ButtUpdate = Place<QPushButton>(this, 317, 323, 316, 22);
     ButtUpdate->setText(kEnglish.ButtUpdate);
     ButtUpdate->setEnabled(false);
+    connect(ButtUpdate, &QPushButton::clicked, this, [this] { ButtUpdateClick(); });
 
     UpdateMemo = PlaceMemo(this, 8, 96, 297, 217);
 

@@ -6,9 +6,12 @@
 
 #include <QWidget>
 
+#include <cstdint>
+#include <memory>
 #include <string>
 
 class QCloseEvent;
+class THttpCli;
 class QFrame;
 class QGroupBox;
 class QLabel;
@@ -19,11 +22,15 @@ class QTreeWidget;
 
 class TUpdateQVWin : public QWidget {
 public:
+    // The update hosts ("host" or "host:port") are the build's.
     explicit TUpdateQVWin(QWidget* parent = nullptr);
+    TUpdateQVWin(const std::string& server1, const std::string& server2, QWidget* parent = nullptr);
+    ~TUpdateQVWin() override;
 
     // Components, owned by the window, in the order they are declared.
     QPushButton* ButtNext = nullptr;
     QPushButton* ButtExit = nullptr;
+    std::unique_ptr<THttpCli> CheckHttpCli;  // the update check's client
     QLabel* DownPrecent = nullptr;
     QPushButton* ButtAbort = nullptr;
     QPushButton* ButtUpdate = nullptr;
@@ -46,6 +53,9 @@ public:
     void UpdateChsClick();
     void ButtExitClick();
     void Button1Click();
+    void ButtNextClick();    // the update check (UpdateCheck.cpp)
+    void ButtUpdateClick();  // starts an update run (UpdateRun.cpp)
+    void ButtAbortClick();   // ends a check or an update run (UpdateRun.cpp)
 
     void SwitchLanguage(bool chinese);
 
@@ -55,6 +65,15 @@ public:
     // be read or line 1 is not a number. (Manifest.cpp)
     bool ReadManifest(const std::string& fileName);
 
+    const std::string& Server1Host() const { return m_Server1Host; }
+    const std::string& Server2Host() const { return m_Server2Host; }
+    // Seconds without an answer after which a download fails.
+    std::int32_t DownloadTimeout() const { return m_DownloadTimeout; }
+    void SetDownloadTimeout(std::int32_t seconds) { m_DownloadTimeout = seconds; }
+
+    // "&Check", "&Exit" and "&Abort" as when nothing runs; "Online &Update" as given.
+    void SetIdleButtons(bool updateEnabled);
+
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -63,6 +82,13 @@ private:
     void CreateComponents();
     void SetTabOrder();
     void CentreOnScreen();
+    void CreateCheckClient();
+    // Ends every worker of the latest run and empties its slots.
+    void DisposeWorkers(bool abort);
+
+    std::string m_Server1Host;
+    std::string m_Server2Host;
+    std::int32_t m_DownloadTimeout = 60;
 };
 
 // The main window, for the parts that reach it from elsewhere.

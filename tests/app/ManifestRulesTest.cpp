@@ -68,3 +68,20 @@ TEST(ManifestVersion, SeparatorOfTheUsersNumericLocale)
     TScopedEnv missing("LC_ALL", "xx_NOWHERE.UTF-8");
     EXPECT_EQ(UserDecimalSeparator(), '.');
 }
+
+TEST(ManifestRules, EntriesReachingOutsideTheInstallationAreUnsafe)
+{
+    const std::pair<TManifestFile, bool> cases[] = {
+        {{"Quorvan.exe", ""}, true},        {{"lang.dll", "lang\\"}, true},
+        {{"a.dll", "plug\\ins\\"}, true},   {{"..a.dll", "x..y\\"}, true},
+        {{"", ""}, false},                  {{".", ""}, false},
+        {{"..", ""}, false},                {{"a\\b.dll", ""}, false},
+        {{"a/b.dll", ""}, false},           {{"c:b.dll", ""}, false},
+        {{"a.dll", "\\Windows\\"}, false},  {{"a.dll", "/etc/"}, false},
+        {{"a.dll", "C:\\"}, false},         {{"a.dll", "d:"}, false},
+        {{"a.dll", "..\\"}, false},         {{"a.dll", "lang\\..\\..\\"}, false},
+        {{"a.dll", "lang/.."}, false},      {{"a.dll", ".."}, false},
+    };
+    for (const auto& [file, safe] : cases)
+        EXPECT_EQ(IsSafeFileEntry(file), safe) << file.FileName << " = " << file.CopyTo;
+}

@@ -74,11 +74,10 @@ TEST_F(ReadManifest, NewerReleaseLogsNotesAndListsFiles)
                      "ignored.dll\r\n"));
     EXPECT_EQ(NewestVersion, "1.15 ");
     EXPECT_EQ(Log(), (Lines{"Get newest version infomation", "Newest version : 1.15 ", "Release notes", "",
-                            "  \xd6\xd0\xce\xc4 note", "[other]"}));
+                            "  \xd6\xd0\xce\xc4 note", "[other]", "Unsafe file entry skipped: =Plugins\\"}));
     EXPECT_EQ(ListRows(), (Rows{{"Quorvan.exe", "0", "", "x"},
                                 {"lang.dll", "0", "Lang\\", "x"},
                                 {"a", "0", "b=c", "x"},
-                                {"", "0", "Plugins\\", "x"},
                                 {"  spaced.txt", "0", "", "x"},
                                 {"[FILESLIST] [other]", "0", "", "x"}}));
 }

@@ -1,0 +1,274 @@
+#include "app/HttpThr2.h"
+
+#include "app/AnsiWidgets.h"
+#include "app/Globals.h"
+#include "app/ManifestRules.h"
+#include "app/UUpdateQVWin.h"
+#include "http/HttpProt.h"
+#include "platform/FileUtils.h"
+#include "platform/Streams.h"
+#include "platform/Win32.h"
+
+#include <QPushButton>
+#include <QTreeWidget>
+
+#include <cmath>
+#include <limits>
+#include <optional>
+#include <stdexcept>
+
+namespace {
+
+// Status texts, English and Chinese (GBK).
+struct TStatusTexts {
+    const char* Connecting;
+    const char* ReplaceFailed;
+    const char* Success;
+    const char* Failed;
+};
+
+const TStatusTexts kEnglishStatus = {"Connect server ...", "Update failed", "Update Success", "Update Failed"};
+
+const TStatusTexts kChineseStatus = {
+    "\xd5\xfd\xd4\xda\xc1\xac\xbd\xd3\xb7\xfe\xce\xf1\xc6\xf7 ...",  // 正在连接服务器 ...
+    "\xc9\xfd\xbc\xb6\xca\xa7\xb0\xdc",                              // 升级失败
+    "\xc9\xfd\xbc\xb6\xb3\xc9\xb9\xa6",                              // 升级成功
+    "\xc9\xfd\xbc\xb6\xca\xa7\xb0\xdc",                              // 升级失败
+};
+
+constexpr int kColumnStatus = 1;
+
+// A 32-bit integer in decimal with an optional sign, nothing else.
+std::optional<std::int32_t> ParseInt32(const std::string& text)
+{
+    std::size_t pos = 0;
+    bool negative = false;
+    if (pos < text.size() && (text[pos] == '+' || text[pos] == '-'))
+        negative = text[pos++] == '-';
+    if (pos == text.size())
+        return std::nullopt;
+    std::int64_t value = 0;
+    for (; pos < text.size(); ++pos) {
+        if (text[pos] < '0' || text[pos] > '9')
+            return std::nullopt;
+        value = value * 10 + (text[pos] - '0');
+        if (value > std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1)
+            return std::nullopt;
+    }
+    value = negative ? -value : value;
+    if (value > std::numeric_limits<std::int32_t>::max())
+        return std::nullopt;
+    return static_cast<std::int32_t>(value);
+}
+
+std::string Upper(std::string text)
+{
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return text;
+}
+
+}  // namespace
+
+THTTPThread::THTTPThread(TUpdateQVWin& window) : TThread(true), m_Window(window), m_Timeout(kHttpTimeoutSeconds) {}
+
+THTTPThread::~THTTPThread()
+{
+    // The body may still wait in its request: end it before the base class
+    // waits for the thread.
+    AbortDownload();
+    Terminate();
+    try {
+        WaitFor();  // on the main thread, serving the body's hand-overs
+    } catch (const std::logic_error&) {
+        // Never resumed: there is no body to wait for.
+    }
+}
+
+std::string THTTPThread::TargetPath() const
+{
+    return InstallDir + "\\" + m_CopyTo + m_FileName;
+}
+
+void THTTPThread::AbortDownload()
+{
+    m_AbortRequested = true;
+    std::lock_guard lock(m_CliMutex);
+    if (m_HttpCli)
+        m_HttpCli->AbortRequest();  // posted to the client's own thread
+}
+
+void THTTPThread::Execute()
+{
+    const TStatusTexts& texts = m_Language != 0 ? kChineseStatus : kEnglishStatus;
+    m_FileURL = m_BaseURL + (m_Language != 0 ? "/update/chs/" : "/update/eng/") + m_FileName;
+    m_ExpectedSize = 0;
+    m_Succeeded = false;
+
+    // A run that stopped between its two renames left only the backup: it
+    // is the installed file, so it goes back before anything else happens.
+    if (FileExists(BackupPath()) && !FileExists(TargetPath()))
+        RenameFile(BackupPath(), TargetPath());
+
+    try {
+        m_Succeeded = Download();
+    } catch (const std::exception&) {
+        m_Succeeded = false;
+    }
+
+    if (m_Succeeded) {
+        SetStatus(texts.Success);
+    } else {
+        RenameFile(BackupPath(), TargetPath());  // fails harmlessly without a backup
+        DeleteFile(DownloadPath());
+        SetStatus(texts.Failed);
+    }
+    Synchronize([this] { FinishEntry(); });
+
+    std::lock_guard lock(m_CliMutex);
+    m_HttpCli.reset();
+}
+
+bool THTTPThread::Download()
+{
+    const TStatusTexts& texts = m_Language != 0 ? kChineseStatus : kEnglishStatus;
+    {
+        auto client = std::make_unique<THttpCli>();
+        client->SetMultiThreaded(true);
+        client->SetTimeout(m_Timeout);
+        std::lock_guard lock(m_CliMutex);
+        m_HttpCli = std::move(client);
+    }
+    // A folder that does not exist or cannot be written fails here.
+    auto download = std::make_unique<TFileStream>(DownloadPath(), TFileStream::Mode::Create);
+    m_HttpCli->SetReceiveStream(download.get());
+    m_HttpCli->OnDocData = [this](THttpCli* sender, const void* buffer, std::int32_t len) {
+        CliDocData(sender, buffer, len);
+    };
+    m_HttpCli->OnHeaderData = [this](THttpCli* sender) { CliHeaderData(sender); };
+
+    if (FileExists(BackupPath()))
+        DeleteFile(BackupPath());  // left by an earlier run whose target is in place
+
+    SetStatus(texts.Connecting);
+    m_HttpCli->SetURL(m_FileURL);
+    m_HttpCli->SetProxy(m_ProxyHost);
+    if (m_AbortRequested || Terminated())
+        return false;
+    try {
+        m_HttpCli->BlockingGet();
+    } catch (...) {
+        m_HttpCli->SetReceiveStream(nullptr);
+        throw;
+    }
+    m_HttpCli->SetReceiveStream(nullptr);
+    download.reset();
+
+    if (!DownloadComplete() || m_AbortRequested)
+        return false;
+    Synchronize([this] { ReplaceFile(); });
+    return m_Succeeded;
+}
+
+bool THTTPThread::DownloadComplete() const
+{
+    const std::int32_t status = m_HttpCli->ResponseStatus();
+    if (status < 200 || status > 299 || m_LengthInvalid)
+        return false;
+    const std::int32_t announced = m_HttpCli->ContentLength();
+    return announced < 0 || m_HttpCli->ReceivedCount() == announced;
+}
+
+void THTTPThread::SetStatus(const std::string& text)
+{
+    m_StatusText = text;
+    if (IsMainThread()) {
+        ShowStatus();
+        return;
+    }
+    // The window shows the same text either way; a repeat costs a hand-over.
+    if (text == m_ShownText)
+        return;
+    m_ShownText = text;
+    Synchronize([this] { ShowStatus(); });
+}
+
+void THTTPThread::ShowStatus()
+{
+    if (QTreeWidgetItem* row = m_Window.FilesList->topLevelItem(m_RowNo - 1))
+        SetItemText(*row, kColumnStatus, m_StatusText);
+}
+
+void THTTPThread::ReplaceFile()
+{
+    const TStatusTexts& texts = m_Language != 0 ? kChineseStatus : kEnglishStatus;
+    const std::string target = TargetPath();
+    m_Succeeded = true;
+    auto fail = [&] {
+        SetStatus(texts.ReplaceFailed);
+        m_Succeeded = false;
+    };
+
+    if (FindWindowA("Quorvan", nullptr) != nullptr) {
+        fail();
+        return;
+    }
+    if (FileExists(target)) {
+        if (!RenameFile(target, BackupPath())) {
+            fail();
+            return;
+        }
+        if (RenameFile(DownloadPath(), target))
+            DeleteFile(BackupPath());  // a backup that stays is removed by the next run
+        else
+            fail();  // the backup goes back in the failure path
+        return;
+    }
+    if (!RenameFile(DownloadPath(), target))
+        fail();
+}
+
+void THTTPThread::FinishEntry()
+{
+    if (m_EntryNo >= 1 && m_EntryNo <= static_cast<std::int32_t>(UpdateFiles.size()))
+        UpdateFiles[m_EntryNo - 1].Running = 0;
+    bool anyRunning = false;
+    for (std::int32_t i = 0; i < UpdateFileCount && i < static_cast<std::int32_t>(UpdateFiles.size()); ++i)
+        anyRunning = anyRunning || UpdateFiles[i].Running == 1;
+    if (!anyRunning)
+        m_Window.SetIdleButtons(true);
+    RunMode = 0;
+}
+
+void THTTPThread::CliHeaderData(THttpCli* sender)
+{
+    const std::vector<std::string>& header = sender->ResponseHeader();
+    if (header.empty())
+        return;
+    if (header.size() == 1)
+        m_LengthInvalid = false;  // a new response: a relocation's length does not count
+    const std::string& line = header.back();
+    if (Upper(line).find("CONTENT-LENGTH") == std::string::npos)
+        return;
+    const std::size_t colon = line.find(':');
+    const std::string value = TrimControls(colon == std::string::npos ? line : line.substr(colon + 1));
+    // A length that is no number fails the file instead of ending the
+    // client's receive pass half way.
+    const std::optional<std::int32_t> length = ParseInt32(value);
+    if (!length || *length < 0) {
+        m_LengthInvalid = true;
+        return;
+    }
+    m_ExpectedSize = *length;
+}
+
+void THTTPThread::CliDocData(THttpCli* sender, const void*, std::int32_t)
+{
+    if (m_ExpectedSize == 0)
+        return;
+    const double percent =
+        static_cast<double>(sender->ReceivedCount()) / static_cast<std::uint32_t>(m_ExpectedSize) * 100.0;
+    SetStatus(std::to_string(static_cast<std::int64_t>(std::trunc(percent))) + "%");
+    PostMessageA(sender->WindowHandle(), 1, 0, 0);
+}

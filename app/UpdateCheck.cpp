@@ -1,0 +1,68 @@
+// "&Check": fetch the chosen channel's manifest from the chosen server into
+// the installation directory, read it, and delete it again.
+#include "app/Globals.h"
+#include "app/UUpdateQVWin.h"
+#include "http/HttpProt.h"
+#include "platform/FileUtils.h"
+#include "platform/Streams.h"
+
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTreeWidget>
+
+#include <memory>
+
+void TUpdateQVWin::ButtNextClick()
+{
+    const std::string& host = Server1->isChecked() ? m_Server1Host : m_Server2Host;
+    UpdateIniURL = "http://" + host + (UpdateEng->isChecked() ? "/update/eng/update.ini" : "/update/chs/update.ini");
+    RunMode = 1;
+    FilesList->clear();
+    UpdateMemo->Clear();
+    UpdateMemo->Add("start to get newest version infomation ....");
+
+    const std::string manifestPath = InstallDir + "\\update.ini";
+    std::unique_ptr<TFileStream> manifest;
+    try {
+        CheckHttpCli->SetURL(UpdateIniURL);
+        manifest = std::make_unique<TFileStream>(manifestPath, TFileStream::Mode::Create);
+        CheckHttpCli->SetReceiveStream(manifest.get());
+        ButtNext->setEnabled(false);
+        ButtAbort->setEnabled(true);
+        ButtExit->setEnabled(false);
+        ButtUpdate->setEnabled(false);
+        UpdateMemo->Add("Loading...");
+    } catch (const std::exception&) {
+        CheckHttpCli->SetReceiveStream(nullptr);
+        UpdateMemo->Add("Online Update failed, please restart online update program.");
+        return;
+    }
+
+    try {
+        CheckHttpCli->BlockingGet();
+    } catch (const std::exception&) {
+        manifest.reset();
+        CheckHttpCli->SetReceiveStream(nullptr);
+        SetIdleButtons(false);
+        UpdateMemo->Add("Can not get newest version infomation.");
+        if (FileExists(manifestPath))
+            DeleteFile(manifestPath);
+        RunMode = 0;
+        return;
+    }
+
+    try {
+        manifest.reset();
+        CheckHttpCli->SetReceiveStream(nullptr);
+        const bool newer = ReadManifest(manifestPath);
+        ButtUpdate->setEnabled(newer && FilesList->topLevelItemCount() > 0);
+    } catch (const std::exception&) {
+        UpdateMemo->Add("Can not get the newest infomation");
+        ButtUpdate->setEnabled(false);
+    }
+    if (FileExists(manifestPath))
+        DeleteFile(manifestPath);
+    ButtNext->setEnabled(true);
+    ButtAbort->setEnabled(false);
+    ButtExit->setEnabled(true);
+}

@@ -1,0 +1,116 @@
+// "Online &Update" starts one download worker per checked row, up to ten;
+// "&Abort" ends a running check or every worker of a running run.
+#include "app/AnsiWidgets.h"
+#include "app/Globals.h"
+#include "app/HttpThr2.h"
+#include "app/ManifestRules.h"
+#include "app/UUpdateQVWin.h"
+#include "http/HttpProt.h"
+#include "platform/Win32.h"
+
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTreeWidget>
+
+namespace {
+
+const char* const kRunningEnglish = "Quorvan is running, please close it.";
+// Quorvan正在运行, 请先关闭Quorvan
+const char* const kRunningChinese =
+    "Quorvan\xd5\xfd\xd4\xda\xd4\xcb\xd0\xd0, \xc7\xeb\xcf\xc8\xb9\xd8\xb1\xd5Quorvan";
+
+const char* const kNotUpdatedEnglish = "Not updated: 10 files per run";
+// 未更新: 每次最多 10 个文件
+const char* const kNotUpdatedChinese =
+    "\xce\xb4\xb8\xfc\xd0\xc2: \xc3\xbf\xb4\xce\xd7\xee\xb6\xe0 10 \xb8\xf6\xce\xc4\xbc\xfe";
+
+enum { kColumnFiles, kColumnStatus, kColumnCopyTo };
+
+}  // namespace
+
+void TUpdateQVWin::ButtUpdateClick()
+{
+    const bool english = UpdateEng->isChecked();
+    const std::string baseURL = "http://" + (Server1->isChecked() ? m_Server1Host : m_Server2Host);
+
+    RunMode = 2;
+    if (FindWindowA("Quorvan", nullptr) != nullptr) {
+        MessageBoxA(nullptr, english ? kRunningEnglish : kRunningChinese, "QVUpdate", MB_OK);
+        RunMode = 0;
+        return;
+    }
+    ButtUpdate->setEnabled(false);
+    ButtExit->setEnabled(false);
+    ButtNext->setEnabled(false);
+    ButtAbort->setEnabled(true);
+
+    UpdateFileCount = 0;
+    UpdateFiles.clear();
+    for (int rowIndex = 0; rowIndex < FilesList->topLevelItemCount(); ++rowIndex) {
+        QTreeWidgetItem& row = *FilesList->topLevelItem(rowIndex);
+        if (row.checkState(kColumnFiles) != Qt::Checked)
+            continue;
+        if (UpdateFileCount == kMaxWorkers) {
+            // Said in the row, so that nobody takes it for updated.
+            SetItemText(row, kColumnStatus, english ? kNotUpdatedEnglish : kNotUpdatedChinese);
+            continue;
+        }
+        ++UpdateFileCount;
+        TUpdateFileInfo entry;
+        entry.FileName = ItemText(row, kColumnFiles);
+        entry.Running = 1;
+        entry.CopyTo = TrimControls(ItemText(row, kColumnCopyTo));
+        UpdateFiles.push_back(entry);
+
+        auto& slot = Workers[UpdateFileCount - 1];
+        slot.reset();  // a worker of an earlier run, ended by now
+        slot = std::make_unique<THTTPThread>(*this);
+        slot->Setup(0);
+        slot->SetFileName(entry.FileName);
+        slot->SetRowNo(rowIndex + 1);
+        slot->SetEntryNo(UpdateFileCount);
+        slot->SetLanguage(english ? 0 : 1);
+        slot->SetCopyTo(entry.CopyTo);
+        slot->SetBaseURL(baseURL);
+        slot->SetTimeout(m_DownloadTimeout);
+        slot->Resume();
+    }
+
+    // Nothing to wait for: back to idle at once.
+    if (UpdateFileCount == 0) {
+        SetIdleButtons(true);
+        RunMode = 0;
+    }
+}
+
+void TUpdateQVWin::ButtAbortClick()
+{
+    switch (RunMode) {
+    case 1:
+        CheckHttpCli->AbortRequest();
+        RunMode = 0;
+        break;
+    case 2:
+        DisposeWorkers(true);
+        RunMode = 0;
+        break;
+    default:
+        break;
+    }
+}
+
+void TUpdateQVWin::DisposeWorkers(bool abort)
+{
+    // All requests end first, so that the workers finish side by side.
+    if (abort) {
+        for (std::int32_t i = 0; i < kMaxWorkers; ++i) {
+            const bool running = i < UpdateFileCount && i < static_cast<std::int32_t>(UpdateFiles.size()) &&
+                                 UpdateFiles[i].Running == 1;
+            if (Workers[i] && running)
+                Workers[i]->AbortDownload();
+        }
+    }
+    // Destroying a worker waits for its body, serving its hand-overs.
+    for (auto& worker : Workers)
+        worker.reset();
+}

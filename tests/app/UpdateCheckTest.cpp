@@ -1,0 +1,208 @@
+// "&Check" against real servers on loopback: nginx for manifests, scripted
+// servers for misbehaviour.
+#include "app/Globals.h"
+#include "app/UUpdateQVWin.h"
+#include "app/support/AppTestSupport.h"
+#include "app/support/UpdateTestSupport.h"
+#include "common/LoopbackServer.h"
+#include "http/HttpProt.h"
+
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+const char* const kNewer =
+    "1.15\r\nFaster downloads\r\n\r\n  indented note\r\n[FilesList]\r\nQuorvan.exe\r\n\r\nlang.dll = lang\\ \r\n";
+
+// Which of Next, Abort, Exit, Update are enabled.
+std::string Buttons(const TUpdateQVWin& window)
+{
+    std::string state;
+    for (const QPushButton* button : {window.ButtNext, window.ButtAbort, window.ButtExit, window.ButtUpdate})
+        state += button->isEnabled() ? '1' : '0';
+    return state;
+}
+
+class UpdateCheck : public ::testing::Test, private TApplicationFirst {
+protected:
+    UpdateCheck()
+        : web("    location = /update/chs/update.ini { return 302 /moved/chs.ini; }\n"
+              "    location = /update/eng/gone.ini { return 404; }\n")
+    {
+        UseQtBinding();
+        InstallDir = install.Path();
+        RunMode = 0;
+    }
+
+    void SetUp() override
+    {
+        if (!web.Running())
+            GTEST_SKIP() << "nginx is not installed";
+    }
+
+    std::unique_ptr<TUpdateQVWin> WindowFor(const std::string& host)
+    {
+        return std::make_unique<TUpdateQVWin>(host, "127.0.0.1:1");
+    }
+
+    Lines Rows(const TUpdateQVWin& window) const
+    {
+        Lines rows;
+        for (int i = 0; i < window.FilesList->topLevelItemCount(); ++i) {
+            const QTreeWidgetItem& row = *window.FilesList->topLevelItem(i);
+            rows.push_back(ItemText(row, 0) + "|" + ItemText(row, 1) + "|" + ItemText(row, 2) +
+                           (row.checkState(0) == Qt::Checked ? "|x" : "|"));
+        }
+        return rows;
+    }
+
+    bool ManifestLeft() const { return std::filesystem::exists(install.Path() + "/update.ini"); }
+
+    TTempDir install;
+    TWebServer web;
+};
+
+}  // namespace
+
+TEST_F(UpdateCheck, NewerReleaseIsLoggedAndListed)
+{
+    web.Put("update/eng/update.ini", kNewer);
+    auto window = WindowFor(web.Host());
+    window->ButtNextClick();
+
+    EXPECT_EQ(UpdateIniURL, "http://" + web.Host() + "/update/eng/update.ini");
+    EXPECT_EQ(window->UpdateMemo->Lines(),
+              (Lines{"start to get newest version infomation ....", "Loading...", "Get newest version infomation",
+                     "Newest version : 1.15", "Faster downloads", "", "  indented note"}));
+    EXPECT_EQ(Rows(*window), (Lines{"Quorvan.exe|0||x", "lang.dll|0|lang\\|x"}));
+    EXPECT_EQ(Buttons(*window), "1011");
+    EXPECT_EQ(RunMode, 1);
+    EXPECT_FALSE(ManifestLeft());
+}
+
+TEST_F(UpdateCheck, ReleasesWithNothingToInstallLeaveUpdateOff)
+{
+    auto window = WindowFor(web.Host());
+    web.Put("update/eng/update.ini", "1.14\r\n[FILESLIST]\r\nQuorvan.exe\r\n");
+    window->ButtNextClick();
+    EXPECT_EQ(window->UpdateMemo->Lines().back(), "Current Quorvan is newest");
+    EXPECT_EQ(window->FilesList->topLevelItemCount(), 0);
+    EXPECT_EQ(Buttons(*window), "1010");
+
+    web.Put("update/eng/update.ini", "1.2\r\nnotes only\r\n[FILESLIST]\r\n\r\n");
+    window->ButtNextClick();
+    EXPECT_EQ(window->UpdateMemo->Lines().back(), "notes only");
+    EXPECT_EQ(Buttons(*window), "1010");
+    EXPECT_FALSE(ManifestLeft());
+}
+
+TEST_F(UpdateCheck, UnsafeEntriesAreLoggedNotListed)
+{
+    web.Put("update/eng/update.ini",
+            "1.15\r\n[FILESLIST]\r\n..\\evil.dll\r\nok.dll=plugins\\\r\nx.dll=..\\\r\nc.dll=C:\\Windows\\\r\n"
+            "=nothing\r\n");
+    auto window = WindowFor(web.Host());
+    window->ButtNextClick();
+    EXPECT_EQ(Rows(*window), (Lines{"ok.dll|0|plugins\\|x"}));
+    const Lines log = window->UpdateMemo->Lines();
+    EXPECT_EQ(Lines(log.end() - 4, log.end()),
+              (Lines{"Unsafe file entry skipped: ..\\evil.dll", "Unsafe file entry skipped: x.dll=..\\",
+                     "Unsafe file entry skipped: c.dll=C:\\Windows\\", "Unsafe file entry skipped: =nothing"}));
+}
+
+TEST_F(UpdateCheck, BodyThatIsNoManifestFailsTheRead)
+{
+    web.Put("update/eng/update.ini", "<html><body>Maintenance</body></html>\r\n");
+    auto window = WindowFor(web.Host());
+    window->ButtNextClick();
+    EXPECT_EQ(window->UpdateMemo->Lines(),
+              (Lines{"start to get newest version infomation ....", "Loading...", "Can not get the newest infomation"}));
+    EXPECT_EQ(Buttons(*window), "1010");
+    EXPECT_EQ(RunMode, 1);
+    EXPECT_FALSE(ManifestLeft());
+
+    // A second check starts afresh.
+    web.Put("update/eng/update.ini", kNewer);
+    window->ButtNextClick();
+    EXPECT_EQ(Buttons(*window), "1011");
+}
+
+TEST_F(UpdateCheck, FailedFetchesEndIdle)
+{
+    const Lines failed{"start to get newest version infomation ....", "Loading...",
+                       "Can not get newest version infomation."};
+    const std::string refused = "127.0.0.1:" + std::to_string(FreeLoopbackPort());
+    for (const std::string& host : {web.Host(), std::string("no-such-host.invalid"), refused}) {
+        SCOPED_TRACE(host);
+        auto window = WindowFor(host);  // nginx has no English manifest here: 404
+        window->ButtNextClick();
+        EXPECT_EQ(window->UpdateMemo->Lines(), failed);
+        EXPECT_EQ(Buttons(*window), "1010");
+        EXPECT_EQ(RunMode, 0);
+        EXPECT_FALSE(ManifestLeft());
+    }
+}
+
+TEST_F(UpdateCheck, RelocationIsFollowedOnTheOtherChannel)
+{
+    web.Put("moved/chs.ini", kNewer);
+    auto window = std::make_unique<TUpdateQVWin>("127.0.0.1:1", web.Host());
+    window->UpdateChs->click();
+    window->Server2->click();
+    window->ButtNextClick();
+    EXPECT_EQ(UpdateIniURL, "http://" + web.Host() + "/update/chs/update.ini");
+    EXPECT_EQ(window->FilesList->topLevelItemCount(), 2);
+    EXPECT_EQ(window->UpdateMemo->Lines().at(2), "Get newest version infomation");  // English in any language
+}
+
+TEST_F(UpdateCheck, AbortAndSilenceEndTheCheck)
+{
+    TLoopbackServer silent([](TServerConnection& connection) {
+        connection.ReadHeader();
+        connection.WaitForClose();
+    });
+    const Lines failed{"start to get newest version infomation ....", "Loading...",
+                       "Can not get newest version infomation."};
+
+    auto window = WindowFor("127.0.0.1:" + silent.Port());
+    QTimer abort;
+    QObject::connect(&abort, &QTimer::timeout, [&] {
+        if (silent.Requests().size() == 1 && window->ButtAbort->isEnabled()) {
+            abort.stop();
+            window->ButtAbort->click();
+        }
+    });
+    abort.start(5);
+    window->ButtNextClick();
+    EXPECT_EQ(window->UpdateMemo->Lines(), failed);
+    EXPECT_EQ(Buttons(*window), "1010");
+    EXPECT_EQ(RunMode, 0);
+
+    // Nobody presses Abort: the inactivity time-out ends it.
+    EXPECT_EQ(window->CheckHttpCli->Timeout(), 60);
+    window->CheckHttpCli->SetTimeout(1);
+    window->ButtNextClick();
+    EXPECT_EQ(window->UpdateMemo->Lines(), failed);
+    EXPECT_EQ(RunMode, 0);
+}
+
+TEST_F(UpdateCheck, ManifestThatCannotBeCreatedChangesNothing)
+{
+    InstallDir = install.Path() + "/missing";
+    auto window = WindowFor(web.Host());
+    window->ButtNextClick();
+    EXPECT_EQ(window->UpdateMemo->Lines(),
+              (Lines{"start to get newest version infomation ....",
+                     "Online Update failed, please restart online update program."}));
+    EXPECT_EQ(Buttons(*window), "1010");
+    EXPECT_EQ(RunMode, 1);
+}

@@ -1,0 +1,412 @@
+// "Online &Update" and "&Abort" with real workers against real servers on
+// loopback: nginx for release files, scripted servers for misbehaviour.
+// ctest-labels: threads
+#include "app/AnsiWidgets.h"
+#include "app/Globals.h"
+#include "app/UUpdateQVWin.h"
+#include "app/support/AppTestSupport.h"
+#include "app/support/UpdateTestSupport.h"
+#include "common/LoopbackServer.h"
+
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
+
+const char* const kConnecting = "Connect server ...";
+const char* const kChineseConnecting = "\xd5\xfd\xd4\xda\xc1\xac\xbd\xd3\xb7\xfe\xce\xf1\xc6\xf7 ...";
+const char* const kChineseSuccess = "\xc9\xfd\xbc\xb6\xb3\xc9\xb9\xa6";
+const char* const kChineseFailed = "\xc9\xfd\xbc\xb6\xca\xa7\xb0\xdc";
+
+std::string Bytes(std::size_t count, int seed)
+{
+    std::string bytes(count, '\0');
+    for (std::size_t i = 0; i < count; ++i)
+        bytes[i] = static_cast<char>((i * 7 + i / 251 + seed) & 0xFF);
+    return bytes;
+}
+
+std::string Buttons(const TUpdateQVWin& window)
+{
+    std::string state;
+    for (const QPushButton* button : {window.ButtNext, window.ButtAbort, window.ButtExit, window.ButtUpdate})
+        state += button->isEnabled() ? '1' : '0';
+    return state;
+}
+
+// A server that answers one request per connection with `response`; with
+// `holdFrom`, the answers from that request on wait for the test's Go.
+struct TScriptedServer {
+    explicit TScriptedServer(std::string response, int holdFrom = 0)
+        : Response(std::move(response)), HoldFrom(holdFrom),
+          Server([this](TServerConnection& connection) {
+              connection.ReadHeader();
+              const int request = ++Requests;
+              const bool held = HoldFrom > 0 && request >= HoldFrom;
+              const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+              while (held && !Go && std::chrono::steady_clock::now() < deadline)
+                  std::this_thread::sleep_for(std::chrono::milliseconds(2));
+              if (Response.empty())
+                  connection.WaitForClose();  // never answers
+              else
+                  connection.Write(Response);
+          })
+    {
+    }
+    std::string Host() const { return "127.0.0.1:" + Server.Port(); }
+
+    std::string Response;
+    int HoldFrom;
+    std::atomic<bool> Go{false};
+    std::atomic<int> Requests{0};
+    TLoopbackServer Server;
+};
+
+class UpdateRun : public ::testing::Test, private TApplicationFirst {
+protected:
+    UpdateRun()
+    {
+        UseQtBinding();
+        InstallDir = install.Path();
+        RunMode = 0;
+    }
+
+    void SetUp() override
+    {
+        if (!web.Running())
+            GTEST_SKIP() << "nginx is not installed";
+    }
+
+    // Lists `files` ("name" or "name=dest") through a real check of server 1.
+    void List(const Lines& files)
+    {
+        std::string manifest = "1.15\r\n[FILESLIST]\r\n";
+        for (const std::string& file : files)
+            manifest += file + "\r\n";
+        web.Put("update/eng/update.ini", manifest);
+        web.Put("update/chs/update.ini", manifest);
+        window = std::make_unique<TUpdateQVWin>(web.Host(), web.Host());
+        window->ButtNextClick();
+        ASSERT_EQ(window->FilesList->topLevelItemCount(), static_cast<int>(files.size()));
+        Record();
+    }
+
+    // Every status text each row shows, in order, and all of them in one line.
+    void Record(bool blankPercent = false)
+    {
+        texts.assign(window->FilesList->topLevelItemCount(), {});
+        shown.assign(texts.size(), "0");
+        QObject::disconnect(recording);
+        recording = QObject::connect(window->FilesList->model(), &QAbstractItemModel::dataChanged,
+                         [this, blankPercent](const QModelIndex& from, const QModelIndex&) {
+                             if (blanking || from.column() != 1)
+                                 return;
+                             QTreeWidgetItem& row = *window->FilesList->topLevelItem(from.row());
+                             const std::string text = ItemText(row, 1);
+                             // One cell write may signal more than once.
+                             if (text == shown[from.row()])
+                                 return;
+                             shown[from.row()] = text;
+                             texts[from.row()].push_back(text);
+                             order.push_back(std::to_string(from.row()) + ":" + text);
+                             // A blanked cell makes a repeated hand-over of the same text visible.
+                             if (blankPercent && !text.empty() && text.back() == '%') {
+                                 blanking = true;
+                                 shown[from.row()].clear();
+                                 SetItemText(row, 1, "");
+                                 blanking = false;
+                             }
+                         });
+    }
+
+    // Starts the run and waits until the window is idle again.
+    void RunToEnd()
+    {
+        window->ButtUpdateClick();
+        ASSERT_TRUE(ProcessUntil([&] { return window->ButtNext->isEnabled(); }));
+        EXPECT_EQ(Buttons(*window), "1011");
+        EXPECT_EQ(RunMode, 0);
+    }
+
+    std::string Installed(const std::string& path) const
+    {
+        std::ifstream file(install.Path() + "/" + path, std::ios::binary);
+        std::ostringstream bytes;
+        bytes << file.rdbuf();
+        return file ? bytes.str() : "<missing>";
+    }
+    bool Exists(const std::string& path) const { return fs::exists(install.Path() + "/" + path); }
+
+    TTempDir install;
+    TWebServer web;
+    std::unique_ptr<TUpdateQVWin> window;
+    std::vector<Lines> texts;
+    Lines order;
+    Lines shown;  // each row's status cell as last seen
+    bool blanking = false;
+    QMetaObject::Connection recording;
+};
+
+}  // namespace
+
+TEST_F(UpdateRun, ThreeFilesDownloadSideBySide)
+{
+    const std::string big = Bytes(2'000'000, 1);
+    web.Put("update/eng/big.bin", big);
+    web.Put("update/eng/a.dll", Bytes(30'000, 2));
+    web.Put("update/eng/b.txt", "b\n");
+    install.WriteFile("big.bin", "old big");
+    List({"big.bin", "a.dll", "b.txt"});
+    Record(true);
+    RunToEnd();
+
+    EXPECT_EQ(Installed("big.bin"), big);
+    EXPECT_EQ(Installed("a.dll"), Bytes(30'000, 2));
+    EXPECT_EQ(Installed("b.txt"), "b\n");
+    for (const char* leftover : {"big.bin.bak", "big.bin_", "a.dll_", "b.txt_"})
+        EXPECT_FALSE(Exists(leftover)) << leftover;
+
+    // Each per cent text once, rising to 100, between the first and the final text.
+    const Lines& bigTexts = texts[0];
+    ASSERT_GE(bigTexts.size(), 4u);
+    EXPECT_EQ(bigTexts.front(), kConnecting);
+    EXPECT_EQ(bigTexts.back(), "Update Success");
+    EXPECT_EQ(bigTexts[bigTexts.size() - 2], "100%");
+    for (std::size_t i = 2; i + 1 < bigTexts.size(); ++i)
+        EXPECT_LT(std::stoi(bigTexts[i - 1]), std::stoi(bigTexts[i])) << bigTexts[i];
+    EXPECT_EQ(texts[2], (Lines{kConnecting, "100%", "Update Success"}));
+
+    // All three were under way before the big one had ended.
+    const auto bigEnd = std::find(order.begin(), order.end(), "0:Update Success");
+    for (const char* start : {"1:Connect server ...", "2:Connect server ..."})
+        EXPECT_NE(std::find(order.begin(), bigEnd, start), bigEnd) << start;
+}
+
+TEST_F(UpdateRun, ButtonsReturnOnlyAfterTheLastWorker)
+{
+    TScriptedServer server("HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\nnew!", 2);
+    web.Put("update/eng/update.ini", "1.15\r\n[FILESLIST]\r\nfirst.txt\r\nsecond.txt\r\n");
+    window = std::make_unique<TUpdateQVWin>(web.Host(), server.Host());
+    window->ButtNextClick();
+    Record();
+    window->Server2->click();  // the run's host is read at its click
+    window->ButtUpdateClick();
+    EXPECT_EQ(Buttons(*window), "0100");
+    EXPECT_EQ(RunMode, 2);
+    // One finished entry sets the mode back but leaves the buttons running.
+    ASSERT_TRUE(ProcessUntil([&] { return RunMode == 0; }));
+    EXPECT_EQ(Buttons(*window), "0100");
+    server.Go = true;
+    ASSERT_TRUE(ProcessUntil([&] { return window->ButtNext->isEnabled(); }));
+    EXPECT_EQ(Buttons(*window), "1011");
+    EXPECT_EQ(Installed("first.txt"), "new!");
+    EXPECT_EQ(Installed("second.txt"), "new!");
+}
+
+TEST_F(UpdateRun, DestinationsBackupsAndLeftovers)
+{
+    web.Put("update/eng/new.dll", "new dll");
+    web.Put("update/eng/lang.ini", "new lang");
+    web.Put("update/eng/main.exe", "new main");
+    install.MakeDir("lang");
+    install.WriteFile("lang/lang.ini", "old lang");
+    install.WriteFile("main.exe", "old main");
+    install.WriteFile("main.exe.bak", "stale backup");
+    install.WriteFile("main.exe_", "stale download, longer than the new file");
+    List({"new.dll", "lang.ini = lang\\", "main.exe"});
+    RunToEnd();
+
+    EXPECT_EQ(Installed("new.dll"), "new dll");
+    EXPECT_EQ(Installed("lang/lang.ini"), "new lang");
+    EXPECT_EQ(Installed("main.exe"), "new main");
+    for (const char* leftover : {"new.dll.bak", "lang/lang.ini.bak", "main.exe.bak", "main.exe_", "lang/lang.ini_"})
+        EXPECT_FALSE(Exists(leftover)) << leftover;
+    for (const Lines& rowTexts : texts)
+        EXPECT_EQ(rowTexts.back(), "Update Success");
+}
+
+TEST_F(UpdateRun, ResponsesWithoutLengthShowNoPerCent)
+{
+    TScriptedServer server("HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n\r\n" + Bytes(50'000, 3));
+    web.Put("update/eng/update.ini", "1.15\r\n[FILESLIST]\r\nplain.bin\r\n");
+    window = std::make_unique<TUpdateQVWin>(web.Host(), server.Host());
+    window->ButtNextClick();
+    Record();
+    window->Server2->click();
+    RunToEnd();
+    EXPECT_EQ(texts[0], (Lines{kConnecting, "Update Success"}));
+    EXPECT_EQ(Installed("plain.bin"), Bytes(50'000, 3));
+}
+
+// No incomplete or wrong download replaces the installed file, and a
+// backup stranded by an earlier run is put back first.
+TEST_F(UpdateRun, OnlyCompleteDownloadsAreInstalled)
+{
+    const std::string responses[] = {
+        "HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\nonly part of it",
+        "HTTP/1.0 200 OK\r\nContent-Length: lots\r\n\r\nwhatever",
+        "HTTP/1.0 300 Multiple Choices\r\nContent-Length: 5\r\n\r\nnope!",
+        "HTTP/1.0 404 Not Found\r\nContent-Length: 5\r\n\r\ngone!",
+    };
+    for (const std::string& response : responses) {
+        SCOPED_TRACE(response);
+        TScriptedServer server(response);
+        install.WriteFile("core.dll.bak", "installed");  // the target itself is missing
+        fs::remove(install.Path() + "/core.dll");
+        web.Put("update/eng/update.ini", "1.15\r\n[FILESLIST]\r\ncore.dll\r\n");
+        window = std::make_unique<TUpdateQVWin>(web.Host(), server.Host());
+        window->ButtNextClick();
+        Record();
+        window->Server2->click();
+        RunToEnd();
+        EXPECT_EQ(texts[0].back(), "Update Failed");
+        EXPECT_EQ(Installed("core.dll"), "installed");
+        EXPECT_FALSE(Exists("core.dll_"));
+        EXPECT_FALSE(Exists("core.dll.bak"));
+    }
+}
+
+TEST_F(UpdateRun, FailedReplacementsLeaveTheInstalledFile)
+{
+    web.Put("update/eng/dir.dll", "new");
+    web.Put("update/eng/x.dll", "new x");
+    install.MakeDir("dir.dll/inside");  // the target cannot be replaced by renaming
+    List({"dir.dll", "x.dll=missing\\"});
+    RunToEnd();
+    EXPECT_EQ(texts[0], (Lines{kConnecting, "100%", "Update failed", "Update Failed"}));
+    EXPECT_TRUE(fs::is_directory(install.Path() + "/dir.dll/inside"));
+    EXPECT_FALSE(Exists("dir.dll_"));
+    // A destination folder that does not exist fails its file; the run still ends.
+    EXPECT_EQ(texts[1].back(), "Update Failed");
+}
+
+TEST_F(UpdateRun, RunsWithoutOrBeyondTheirFiles)
+{
+    Lines files;
+    for (int i = 1; i <= 13; ++i)
+        files.push_back("f" + std::to_string(i) + ".txt");
+    for (const std::string& file : files)
+        web.Put("update/eng/" + file, file);
+    List(files);
+    for (int i = 0; i < 13; ++i)
+        window->FilesList->topLevelItem(i)->setCheckState(0, Qt::Unchecked);
+    window->ButtUpdateClick();  // nothing checked: idle at once
+    EXPECT_EQ(Buttons(*window), "1011");
+    EXPECT_EQ(RunMode, 0);
+
+    for (int i = 0; i < 13; ++i)
+        if (i != 1)
+            window->FilesList->topLevelItem(i)->setCheckState(0, Qt::Checked);
+    RunToEnd();
+    EXPECT_EQ(UpdateFileCount, 10);
+    EXPECT_EQ(texts[1], Lines{});  // unchecked: still "0"
+    EXPECT_EQ(ItemText(*window->FilesList->topLevelItem(1), 1), "0");
+    EXPECT_EQ(texts[10].back(), "Update Success");
+    EXPECT_EQ(texts[11], (Lines{"Not updated: 10 files per run"}));
+    EXPECT_EQ(texts[12], (Lines{"Not updated: 10 files per run"}));
+    EXPECT_FALSE(Exists("f12.txt"));
+
+    window->UpdateChs->click();
+    web.Put("update/chs/f12.txt", "f12");
+    RunToEnd();
+    EXPECT_EQ(texts[12].back(), "\xce\xb4\xb8\xfc\xd0\xc2: \xc3\xbf\xb4\xce\xd7\xee\xb6\xe0 10 \xb8\xf6\xce\xc4\xbc\xfe");
+}
+
+TEST_F(UpdateRun, ChineseRunUsesTheChineseChannelAndTexts)
+{
+    web.Put("update/chs/zh.dll", "zh");
+    List({"zh.dll", "absent.dll"});
+    window->UpdateChs->click();
+    RunToEnd();
+    EXPECT_EQ(Installed("zh.dll"), "zh");
+    EXPECT_EQ(texts[0], (Lines{kChineseConnecting, "100%", kChineseSuccess}));
+    EXPECT_EQ(texts[1].front(), kChineseConnecting);  // then nginx's error page in per cent
+    EXPECT_EQ(texts[1].back(), kChineseFailed);
+}
+
+TEST_F(UpdateRun, AbortStopsEveryWorker)
+{
+    TScriptedServer silent("");
+    web.Put("update/eng/update.ini", "1.15\r\n[FILESLIST]\r\na.dll\r\nb.dll\r\nc.dll\r\n");
+    for (const char* name : {"a.dll", "b.dll", "c.dll"})
+        install.WriteFile(name, "installed");
+    window = std::make_unique<TUpdateQVWin>(web.Host(), silent.Host());
+    window->ButtNextClick();
+    Record();
+    window->Server2->click();
+    window->ButtUpdateClick();
+    ASSERT_TRUE(ProcessUntil([&] { return silent.Requests >= 1 && order.size() >= 3; }));
+    window->ButtAbort->click();
+
+    EXPECT_EQ(Buttons(*window), "1011");
+    EXPECT_EQ(RunMode, 0);
+    for (int row = 0; row < 3; ++row) {
+        EXPECT_EQ(texts[row], (Lines{kConnecting, "Update Failed"})) << row;
+        EXPECT_EQ(Installed(std::string(1, static_cast<char>('a' + row)) + ".dll"), "installed");
+    }
+    EXPECT_FALSE(Exists("a.dll_") || Exists("b.dll_") || Exists("c.dll_"));
+}
+
+TEST_F(UpdateRun, SilentServerFailsTheFileAfterTheTimeout)
+{
+    TScriptedServer silent("");
+    web.Put("update/eng/update.ini", "1.15\r\n[FILESLIST]\r\nslow.dll\r\n");
+    window = std::make_unique<TUpdateQVWin>(web.Host(), silent.Host());
+    EXPECT_EQ(window->DownloadTimeout(), 60);
+    window->ButtNextClick();
+    Record();
+    window->Server2->click();
+    window->SetDownloadTimeout(1);
+    RunToEnd();
+    EXPECT_EQ(texts[0], (Lines{kConnecting, "Update Failed"}));
+}
+
+TEST_F(UpdateRun, QuorvanRunningRefusesOrFailsTheReplacement)
+{
+    const TTempDir runtime;
+    const TScopedEnv ownWindows("XDG_RUNTIME_DIR", runtime.Path());
+    TScriptedServer held("HTTP/1.0 200 OK\r\nContent-Length: 3\r\n\r\nnew", 1);
+    web.Put("update/eng/update.ini", "1.15\r\n[FILESLIST]\r\nq.dll\r\n");
+    install.WriteFile("q.dll", "installed");
+    window = std::make_unique<TUpdateQVWin>(web.Host(), held.Host());
+    window->ButtNextClick();
+    Record();
+    window->Server2->click();
+
+    {
+        // Started during the download: the file fails at its replacement.
+        window->ButtUpdateClick();
+        ASSERT_TRUE(ProcessUntil([&] { return held.Requests == 1; }));
+        TQuorvanProcess quorvan;
+        ASSERT_TRUE(quorvan.Ready());
+        held.Go = true;
+        ASSERT_TRUE(ProcessUntil([&] { return window->ButtNext->isEnabled(); }));
+        EXPECT_EQ(texts[0], (Lines{kConnecting, "100%", "Update failed", "Update Failed"}));
+        EXPECT_EQ(Installed("q.dll"), "installed");
+        EXPECT_FALSE(Exists("q.dll_"));
+
+        // Running at the click: refused in the run's language, nothing changes.
+        texts[0].clear();
+        EXPECT_EQ(AnswerMessageBox([&] { window->ButtUpdateClick(); }), "Quorvan is running, please close it.");
+        window->UpdateChs->click();
+        EXPECT_EQ(AnswerMessageBox([&] { window->ButtUpdateClick(); }),
+                  "Quorvan\u6b63\u5728\u8fd0\u884c, \u8bf7\u5148\u5173\u95edQuorvan");
+        EXPECT_EQ(Buttons(*window), "1011");
+        EXPECT_EQ(RunMode, 0);
+        EXPECT_TRUE(texts[0].empty());
+    }
+}

@@ -1,0 +1,129 @@
+#include "app/support/UpdateTestSupport.h"
+
+#include "app/support/AppTestSupport.h"
+#include "platform/Application.h"
+#include "platform/qt/QtBinding.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <csignal>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+TWebServer::TWebServer(const std::string& locations)
+{
+    m_Folder = MakeScratchFolder("app");
+    std::filesystem::create_directories(m_Folder + "/www");
+    std::filesystem::create_directories(m_Folder + "/tmp");
+    m_Port = FreeLoopbackPort();
+    const std::string& f = m_Folder;
+    WriteTextFile(f + "/nginx.conf",
+                  "worker_processes 1;\ndaemon off;\nmaster_process off;\nerror_log " + f + "/nginx.log;\npid " +
+                      f + "/nginx.pid;\nevents { worker_connections 64; }\nhttp {\n  access_log off;\n"
+                      "  client_body_temp_path " + f + "/tmp;\n  proxy_temp_path " + f + "/tmp;\n"
+                      "  fastcgi_temp_path " + f + "/tmp;\n  uwsgi_temp_path " + f + "/tmp;\n"
+                      "  scgi_temp_path " + f + "/tmp;\n  server {\n    listen 127.0.0.1:" +
+                      std::to_string(m_Port) + ";\n    root " + f + "/www;\n" + locations + "  }\n}\n");
+    if (!FindProgram("nginx").empty())
+        m_Process = std::make_unique<TServerProcess>(
+            std::vector<std::string>{"nginx", "-c", f + "/nginx.conf", "-p", f}, m_Port, f + "/nginx.out");
+}
+
+void TWebServer::Put(const std::string& path, const std::string& bytes) const
+{
+    const std::filesystem::path file = m_Folder + "/www/" + path;
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+void UseQtBinding()
+{
+    static const TQtBinding binding(TestApplication());
+}
+
+bool ProcessUntil(const std::function<bool()>& done, int timeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        ApplicationProcessMessages();
+        // Polled: the workers' hand-overs wake nothing this loop waits on.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+std::string AnswerMessageBox(const std::function<void()>& action)
+{
+    std::string text;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            text = box->text().toStdString();
+            box->accept();
+        }
+    });
+    poll.start(10);
+    QTimer guard;  // a box nobody finds must not hang the test
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] {
+        if (QWidget* modal = QApplication::activeModalWidget())
+            modal->close();
+    });
+    guard.start(10000);
+    action();
+    return text;
+}
+
+TQuorvanProcess::TQuorvanProcess()
+{
+    int out[2];
+    if (pipe(out) != 0)
+        return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    std::string program = QV_BINARY_DIR "/bin/quorvan-window";
+    char* argv[] = {program.data(), nullptr};
+    if (posix_spawn(&m_Pid, program.c_str(), &actions, nullptr, argv, environ) != 0)
+        m_Pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    m_Out = out[0];
+}
+
+TQuorvanProcess::~TQuorvanProcess()
+{
+    if (m_Pid > 0) {
+        kill(m_Pid, SIGTERM);
+        waitpid(m_Pid, nullptr, 0);
+    }
+    if (m_Out >= 0)
+        close(m_Out);
+}
+
+bool TQuorvanProcess::Ready()
+{
+    std::string text;
+    pollfd wait{m_Out, POLLIN, 0};
+    while (text.find("ready\n") == std::string::npos && poll(&wait, 1, 10000) == 1) {
+        char buffer[64];
+        const ssize_t n = read(m_Out, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    return text.find("ready\n") != std::string::npos;
+}
