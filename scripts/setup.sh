@@ -10,6 +10,7 @@ packages=(
   fonts-wqy-microhei
   locales
   nginx-light tinyproxy dante-server
+  curl clang libclang-rt-14-dev
 )
 
 missing=()
