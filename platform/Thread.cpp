@@ -12,6 +12,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -189,7 +190,7 @@ bool CheckSynchronize()
         }
         {
             std::lock_guard lock(Sync().Mutex);
-            handOver->Error = error;
+            handOver->Error = std::move(error);  // nothing of it is left here once Done is seen
             handOver->Done = true;  // the worker may return and free it now
         }
         Sync().Changed.notify_all();
