@@ -17,8 +17,8 @@
 namespace {
 
 constexpr UINT kSocketMessage = WM_USER + 1;
-constexpr int kClientThreads = 3;
-constexpr int kConnectionsPerThread = 150;
+constexpr int kClientThreads = 4;
+constexpr int kConnectionsPerThread = 500;
 constexpr long kClientEvents = FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE;
 
 // What one connection saw, or why it could not be run.
