@@ -74,16 +74,3 @@ std::string Utf8ToAnsi(const std::string& utf8)
 {
     return Convert(utf8, "UTF-8", kAnsiCharset, true);
 }
-
-std::string LowerAnsi(std::string ansi)
-{
-    for (std::size_t i = 0; i < ansi.size(); ++i) {
-        auto c = static_cast<unsigned char>(ansi[i]);
-        if (c >= 0x81 && c <= 0xFE) {
-            ++i;  // lead byte: the next byte belongs to the same character
-        } else if (c >= 'A' && c <= 'Z') {
-            ansi[i] = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return ansi;
-}

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what building, running and testing QVUpdate needs on Debian 12.
+# Installs what building, running and testing QVUpdate needs on Debian 12,
+# and the packages named as arguments, if any.
 # Idempotent: installs only the packages that are missing.
 set -euo pipefail
 
@@ -11,6 +12,7 @@ packages=(
   locales
   nginx-light tinyproxy dante-server
   curl clang libclang-rt-14-dev
+  "$@"
 )
 
 missing=()
