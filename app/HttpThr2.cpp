@@ -5,6 +5,7 @@
 #include "app/ManifestRules.h"
 #include "app/UUpdateQVWin.h"
 #include "http/HttpProt.h"
+#include "http/HttpResponse.h"
 #include "platform/FileUtils.h"
 #include "platform/Streams.h"
 #include "platform/Win32.h"
@@ -13,7 +14,6 @@
 #include <QTreeWidget>
 
 #include <cmath>
-#include <limits>
 #include <optional>
 #include <stdexcept>
 
@@ -37,29 +37,6 @@ const TStatusTexts kChineseStatus = {
 };
 
 constexpr int kColumnStatus = 1;
-
-// A 32-bit integer in decimal with an optional sign, nothing else.
-std::optional<std::int32_t> ParseInt32(const std::string& text)
-{
-    std::size_t pos = 0;
-    bool negative = false;
-    if (pos < text.size() && (text[pos] == '+' || text[pos] == '-'))
-        negative = text[pos++] == '-';
-    if (pos == text.size())
-        return std::nullopt;
-    std::int64_t value = 0;
-    for (; pos < text.size(); ++pos) {
-        if (text[pos] < '0' || text[pos] > '9')
-            return std::nullopt;
-        value = value * 10 + (text[pos] - '0');
-        if (value > std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1)
-            return std::nullopt;
-    }
-    value = negative ? -value : value;
-    if (value > std::numeric_limits<std::int32_t>::max())
-        return std::nullopt;
-    return static_cast<std::int32_t>(value);
-}
 
 std::string Upper(std::string text)
 {
@@ -252,11 +229,11 @@ void THTTPThread::CliHeaderData(THttpCli* sender)
     if (Upper(line).find("CONTENT-LENGTH") == std::string::npos)
         return;
     const std::size_t colon = line.find(':');
-    const std::string value = TrimControls(colon == std::string::npos ? line : line.substr(colon + 1));
     // A length that is no number fails the file instead of ending the
-    // client's receive pass half way.
-    const std::optional<std::int32_t> length = ParseInt32(value);
-    if (!length || *length < 0) {
+    // client's receive pass half way; the client reads it the same way.
+    const std::optional<std::int32_t> length =
+        ParseContentLength(colon == std::string::npos ? line : line.substr(colon + 1));
+    if (!length) {
         m_LengthInvalid = true;
         return;
     }
