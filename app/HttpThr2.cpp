@@ -3,6 +3,7 @@
 #include "app/AnsiWidgets.h"
 #include "app/Globals.h"
 #include "app/ManifestRules.h"
+#include "app/ResponseRules.h"
 #include "app/UUpdateQVWin.h"
 #include "http/HttpProt.h"
 #include "http/HttpResponse.h"
@@ -153,8 +154,7 @@ bool THTTPThread::DownloadComplete() const
     const std::int32_t status = m_HttpCli->ResponseStatus();
     if (status < 200 || status > 299 || m_LengthInvalid)
         return false;
-    const std::int32_t announced = m_HttpCli->ContentLength();
-    return announced < 0 || m_HttpCli->ReceivedCount() == announced;
+    return ReceivedAsAnnounced(*m_HttpCli);
 }
 
 void THTTPThread::SetStatus(const std::string& text)

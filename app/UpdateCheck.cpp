@@ -1,6 +1,7 @@
 // "&Check": fetch the chosen channel's manifest from the chosen server into
 // the installation directory, read it, and delete it again.
 #include "app/Globals.h"
+#include "app/ResponseRules.h"
 #include "app/UUpdateQVWin.h"
 #include "http/HttpProt.h"
 #include "platform/FileUtils.h"
@@ -38,9 +39,15 @@ void TUpdateQVWin::ButtNextClick()
         return;
     }
 
+    bool fetched = true;
     try {
         CheckHttpCli->BlockingGet();
+        // A manifest cut short would list too few files, or half a name.
+        fetched = ReceivedAsAnnounced(*CheckHttpCli);
     } catch (const std::exception&) {
+        fetched = false;
+    }
+    if (!fetched) {
         manifest.reset();
         CheckHttpCli->SetReceiveStream(nullptr);
         SetIdleButtons(false);

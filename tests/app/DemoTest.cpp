@@ -2,6 +2,7 @@
 // its nginx server and the headless driver, end to end, as CI sees it.
 // ctest-labels: threads
 // ctest-linux-only: runs a shell script and nginx
+#include "app/support/UpdateTestSupport.h"
 #include "common/ServerProcess.h"
 
 #include <QImage>
@@ -79,15 +80,9 @@ TDemoRun RunDemo(const std::string& name, int port, const std::string& options)
     const std::string command = "QVUPDATE_DEMO_PORT=" + std::to_string(port) + " QVUPDATE_DEMO_DIR='" +
                                 run.Folder.string() + "' '" QV_SOURCE_DIR "/scripts/demo/run-demo.sh' '" QV_BINARY_DIR
                                 "' --headless --timeout 120 " + options + " 2>&1";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe)
-        return run;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        run.Output.append(buffer, n);
-    const int status = ::pclose(pipe);
-    run.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const TCommandResult result = RunCommand(command);
+    run.Output = result.Output;
+    run.ExitCode = WIFEXITED(result.Status) ? WEXITSTATUS(result.Status) : -1;
     return run;
 }
 

@@ -23,30 +23,12 @@ using Lines = std::vector<std::string>;
 const char* const kNewer =
     "1.15\r\nFaster downloads\r\n\r\n  indented note\r\n[FilesList]\r\nQuorvan.exe\r\n\r\nlang.dll = lang\\ \r\n";
 
-// Which of Next, Abort, Exit, Update are enabled.
-std::string Buttons(const TUpdateQVWin& window)
-{
-    std::string state;
-    for (const QPushButton* button : {window.ButtNext, window.ButtAbort, window.ButtExit, window.ButtUpdate})
-        state += button->isEnabled() ? '1' : '0';
-    return state;
-}
-
-class UpdateCheck : public ::testing::Test, private TApplicationFirst {
+class UpdateCheck : public TUpdaterTest {
 protected:
     UpdateCheck()
-        : web("    location = /update/chs/update.ini { return 302 /moved/chs.ini; }\n"
-              "    location = /update/eng/gone.ini { return 404; }\n")
+        : TUpdaterTest("    location = /update/chs/update.ini { return 302 /moved/chs.ini; }\n"
+                       "    location = /update/eng/gone.ini { return 404; }\n")
     {
-        UseQtBinding();
-        InstallDir = install.Path();
-        RunMode = 0;
-    }
-
-    void SetUp() override
-    {
-        if (!web.Running())
-            GTEST_SKIP() << "nginx is not installed";
     }
 
     std::unique_ptr<TUpdateQVWin> WindowFor(const std::string& host)
@@ -65,10 +47,7 @@ protected:
         return rows;
     }
 
-    bool ManifestLeft() const { return std::filesystem::exists(install.Path() + "/update.ini"); }
-
-    TTempDir install;
-    TWebServer web;
+    bool ManifestLeft() const { return Exists("update.ini"); }
 };
 
 }  // namespace

@@ -32,22 +32,6 @@ const char* const kChineseConnecting = "\xd5\xfd\xd4\xda\xc1\xac\xbd\xd3\xb7\xfe
 const char* const kChineseSuccess = "\xc9\xfd\xbc\xb6\xb3\xc9\xb9\xa6";
 const char* const kChineseFailed = "\xc9\xfd\xbc\xb6\xca\xa7\xb0\xdc";
 
-std::string Bytes(std::size_t count, int seed)
-{
-    std::string bytes(count, '\0');
-    for (std::size_t i = 0; i < count; ++i)
-        bytes[i] = static_cast<char>((i * 7 + i / 251 + seed) & 0xFF);
-    return bytes;
-}
-
-std::string Buttons(const TUpdateQVWin& window)
-{
-    std::string state;
-    for (const QPushButton* button : {window.ButtNext, window.ButtAbort, window.ButtExit, window.ButtUpdate})
-        state += button->isEnabled() ? '1' : '0';
-    return state;
-}
-
 // A server that answers one request per connection with `response`; with
 // `holdFrom`, the answers from that request on wait for the test's Go.
 struct TScriptedServer {
@@ -76,21 +60,8 @@ struct TScriptedServer {
     TLoopbackServer Server;
 };
 
-class UpdateRun : public ::testing::Test, private TApplicationFirst {
+class UpdateRun : public TUpdaterTest {
 protected:
-    UpdateRun()
-    {
-        UseQtBinding();
-        InstallDir = install.Path();
-        RunMode = 0;
-    }
-
-    void SetUp() override
-    {
-        if (!web.Running())
-            GTEST_SKIP() << "nginx is not installed";
-    }
-
     // Lists `files` ("name" or "name=dest") through a real check of server 1.
     void List(const Lines& files)
     {
@@ -142,17 +113,6 @@ protected:
         EXPECT_EQ(RunMode, 0);
     }
 
-    std::string Installed(const std::string& path) const
-    {
-        std::ifstream file(install.Path() + "/" + path, std::ios::binary);
-        std::ostringstream bytes;
-        bytes << file.rdbuf();
-        return file ? bytes.str() : "<missing>";
-    }
-    bool Exists(const std::string& path) const { return fs::exists(install.Path() + "/" + path); }
-
-    TTempDir install;
-    TWebServer web;
     std::unique_ptr<TUpdateQVWin> window;
     std::vector<Lines> texts;
     Lines order;
@@ -165,9 +125,9 @@ protected:
 
 TEST_F(UpdateRun, ThreeFilesDownloadSideBySide)
 {
-    const std::string big = Bytes(2'000'000, 1);
+    const std::string big = PatternBytes(2'000'000, 1);
     web.Put("update/eng/big.bin", big);
-    web.Put("update/eng/a.dll", Bytes(30'000, 2));
+    web.Put("update/eng/a.dll", PatternBytes(30'000, 2));
     web.Put("update/eng/b.txt", "b\n");
     install.WriteFile("big.bin", "old big");
     List({"big.bin", "a.dll", "b.txt"});
@@ -175,7 +135,7 @@ TEST_F(UpdateRun, ThreeFilesDownloadSideBySide)
     RunToEnd();
 
     EXPECT_EQ(Installed("big.bin"), big);
-    EXPECT_EQ(Installed("a.dll"), Bytes(30'000, 2));
+    EXPECT_EQ(Installed("a.dll"), PatternBytes(30'000, 2));
     EXPECT_EQ(Installed("b.txt"), "b\n");
     for (const char* leftover : {"big.bin.bak", "big.bin_", "a.dll_", "b.txt_"})
         EXPECT_FALSE(Exists(leftover)) << leftover;
@@ -241,7 +201,7 @@ TEST_F(UpdateRun, DestinationsBackupsAndLeftovers)
 
 TEST_F(UpdateRun, ResponsesWithoutLengthShowNoPerCent)
 {
-    TScriptedServer server("HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n\r\n" + Bytes(50'000, 3));
+    TScriptedServer server("HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n\r\n" + PatternBytes(50'000, 3));
     web.Put("update/eng/update.ini", "1.15\r\n[FILESLIST]\r\nplain.bin\r\n");
     window = std::make_unique<TUpdateQVWin>(web.Host(), server.Host());
     window->ButtNextClick();
@@ -249,7 +209,7 @@ TEST_F(UpdateRun, ResponsesWithoutLengthShowNoPerCent)
     window->Server2->click();
     RunToEnd();
     EXPECT_EQ(texts[0], (Lines{kConnecting, "Update Success"}));
-    EXPECT_EQ(Installed("plain.bin"), Bytes(50'000, 3));
+    EXPECT_EQ(Installed("plain.bin"), PatternBytes(50'000, 3));
 }
 
 // No incomplete or wrong download replaces the installed file, and a

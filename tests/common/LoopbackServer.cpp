@@ -71,7 +71,13 @@ bool TServerConnection::WaitForClose()
     return false;
 }
 
-TLoopbackServer::TLoopbackServer(TScript script) : m_Script(std::move(script))
+void TServerConnection::ResetOnClose()
+{
+    const linger abortive{1, 0};
+    ::setsockopt(m_Fd, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abortive), sizeof abortive);
+}
+
+TLoopbackServer::TLoopbackServer(TScript script, TServing serving) : m_Script(std::move(script)), m_Serving(serving)
 {
     m_ListenFd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
@@ -90,12 +96,13 @@ TLoopbackServer::~TLoopbackServer()
 {
     m_Stop = true;
     m_Thread.join();
+    for (std::thread& thread : m_ConnectionThreads)
+        thread.join();
     CloseSocket(m_ListenFd);
 }
 
 void TLoopbackServer::Serve()
 {
-    t_Server = this;
     while (!m_Stop) {
         pollfd entry = PollEntry(m_ListenFd, POLLIN);
         if (::poll(&entry, 1, 20) <= 0)
@@ -103,10 +110,19 @@ void TLoopbackServer::Serve()
         const int fd = ::accept(m_ListenFd, nullptr, nullptr);
         if (fd < 0)
             continue;
-        TServerConnection connection(fd, m_Connections++);
-        m_Script(connection);
-        CloseSocket(fd);
+        if (m_Serving == TServing::AtOnce)
+            m_ConnectionThreads.emplace_back([this, fd] { ServeConnection(fd); });
+        else
+            ServeConnection(fd);
     }
+}
+
+void TLoopbackServer::ServeConnection(int fd)
+{
+    t_Server = this;
+    TServerConnection connection(fd, m_Connections++);
+    m_Script(connection);
+    CloseSocket(fd);
 }
 
 void TLoopbackServer::Record(TServerConnection&, const std::string& header)

@@ -1,5 +1,6 @@
 // A server of the test's own on 127.0.0.1 at a port chosen at run time: one
-// thread that serves each accepted connection, in turn, with a script.
+// thread that serves each accepted connection with a script, in turn or,
+// for clients that must not wait for each other, each on a thread of its own.
 #pragma once
 
 #include <atomic>
@@ -21,6 +22,8 @@ public:
     void Write(const std::string& bytes);
     // Returns when the peer has closed (true) or the time-out passed.
     bool WaitForClose();
+    // The close that ends the script resets the connection instead.
+    void ResetOnClose();
 
 private:
     bool WaitReadable();
@@ -32,7 +35,8 @@ private:
 class TLoopbackServer {
 public:
     using TScript = std::function<void(TServerConnection&)>;
-    explicit TLoopbackServer(TScript script);
+    enum class TServing { InTurn, AtOnce };
+    explicit TLoopbackServer(TScript script, TServing serving = TServing::InTurn);
     ~TLoopbackServer();
 
     std::string Port() const { return std::to_string(m_Port); }
@@ -43,7 +47,9 @@ public:
 
 private:
     void Serve();
+    void ServeConnection(int fd);
     TScript m_Script;
+    TServing m_Serving;
     int m_ListenFd = -1;
     int m_Port = 0;
     std::atomic<bool> m_Stop{false};
@@ -51,6 +57,7 @@ private:
     mutable std::mutex m_Mutex;
     std::vector<std::string> m_Requests;
     std::thread m_Thread;
+    std::vector<std::thread> m_ConnectionThreads;  // AtOnce only
 
     friend class TServerConnection;
     static void Record(TServerConnection& connection, const std::string& header);

@@ -1,17 +1,20 @@
 #include "app/support/UpdateTestSupport.h"
 
-#include "app/support/AppTestSupport.h"
+#include "app/Globals.h"
+#include "app/UUpdateQVWin.h"
 #include "platform/Application.h"
 #include "platform/qt/QtBinding.h"
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 
 #include <csignal>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -44,6 +47,67 @@ void TWebServer::Put(const std::string& path, const std::string& bytes) const
     const std::filesystem::path file = m_Folder + "/www/" + path;
     std::filesystem::create_directories(file.parent_path());
     std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+void TWebServer::Remove(const std::string& path) const
+{
+    std::filesystem::remove(m_Folder + "/www/" + path);
+}
+
+std::string Buttons(const TUpdateQVWin& window)
+{
+    std::string state;
+    for (const QPushButton* button : {window.ButtNext, window.ButtAbort, window.ButtExit, window.ButtUpdate})
+        state += button->isEnabled() ? '1' : '0';
+    return state;
+}
+
+TUpdaterTest::TUpdaterTest(const std::string& locations) : web(locations)
+{
+    UseQtBinding();
+    InstallDir = install.Path();
+    RunMode = 0;
+}
+
+void TUpdaterTest::SetUp()
+{
+    if (!web.Running())
+        GTEST_SKIP() << "nginx is not installed";
+}
+
+std::string TUpdaterTest::Installed(const std::string& path) const
+{
+    std::ifstream file(install.Path() + "/" + path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << file.rdbuf();
+    return file ? bytes.str() : "<missing>";
+}
+
+bool TUpdaterTest::Exists(const std::string& path) const
+{
+    return std::filesystem::exists(install.Path() + "/" + path);
+}
+
+std::string PatternBytes(std::size_t count, int seed)
+{
+    std::string bytes(count, '\0');
+    for (std::size_t i = 0; i < count; ++i)
+        bytes[i] = static_cast<char>((i * 7 + i / 251 + seed) & 0xFF);
+    return bytes;
+}
+
+TCommandResult RunCommand(const std::string& command)
+{
+    TCommandResult result;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe)
+        return result;
+    char buffer[4096];
+    std::size_t count;
+    while ((count = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        result.Output.append(buffer, count);
+    result.Status = ::pclose(pipe);
+    return result;
 }
 
 void UseQtBinding()

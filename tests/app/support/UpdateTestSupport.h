@@ -2,7 +2,10 @@
 // a stand-in for a running Quorvan, and bounded waits on the GUI thread.
 #pragma once
 
+#include "app/support/AppTestSupport.h"
 #include "common/ServerProcess.h"
+
+#include <gtest/gtest.h>
 
 #include <sys/types.h>
 
@@ -10,7 +13,7 @@
 #include <memory>
 #include <string>
 
-// Serves Root()/www on 127.0.0.1 at a port of its own; `locations` adds
+// Serves a www folder of its own on 127.0.0.1 at a port of its own; `locations` adds
 // nginx location blocks. Running() is false when nginx is not installed.
 class TWebServer {
 public:
@@ -19,12 +22,42 @@ public:
     std::string Host() const { return "127.0.0.1:" + std::to_string(m_Port); }
     // Writes www/path (folders made as needed).
     void Put(const std::string& path, const std::string& bytes) const;
+    void Remove(const std::string& path) const;
 
 private:
     std::string m_Folder;
     int m_Port = 0;
     std::unique_ptr<TServerProcess> m_Process;
 };
+
+class TUpdateQVWin;
+
+// Which of "&Check", "&Abort", "&Exit" and "Online &Update" are enabled, as "1010".
+std::string Buttons(const TUpdateQVWin& window);
+
+// A test of the window on an installation folder and an nginx of its own;
+// skipped where nginx is not installed.
+class TUpdaterTest : public ::testing::Test, private TApplicationFirst {
+protected:
+    explicit TUpdaterTest(const std::string& locations = "");
+    void SetUp() override;
+    // An installed file's bytes, "<missing>" when there is none.
+    std::string Installed(const std::string& path) const;
+    bool Exists(const std::string& path) const;
+
+    TTempDir install;
+    TWebServer web;
+};
+
+// `count` bytes of every value, in an order that differs with `seed`.
+std::string PatternBytes(std::size_t count, int seed);
+
+// Runs a shell command; its exit status (as from wait) and what it printed.
+struct TCommandResult {
+    int Status = -1;
+    std::string Output;
+};
+TCommandResult RunCommand(const std::string& command);
 
 // Joins the main thread's queue to Qt once per program.
 void UseQtBinding();
