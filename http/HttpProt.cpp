@@ -57,6 +57,11 @@ THttpCli::THttpCli()
 {
     CreateMessageWindow();
     m_CtrlSocket = std::make_unique<TWSocket>();
+    // One piece per socket event: with a peer faster than the client, the
+    // socket's loop would hold the thread in one event for the whole body,
+    // while each piece's messages (the next FD_READ, a handler's own posts)
+    // pile up in its queue. The close still delivers all that is left.
+    m_CtrlSocket->SetComponentOptions({TWSocketOption::wsoNoReceiveLoop});
     WireSocketEvents();
 }
 

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <future>
@@ -360,6 +361,55 @@ TEST_F(THttpCliTest, EndsOfTheDocument)
                             [](const std::string& e) { return e.rfind("RequestDone", 0) == 0; }),
               2);
     EXPECT_EQ(client.RequestState(), TRequestState::rsIdle);
+}
+
+// Posts a message to its own window for every piece, as the download
+// worker does, and counts how many of them have not been taken yet.
+class TPostingClient : public THttpCli {
+public:
+    static constexpr UINT kPieceMessage = WM_USER + 100;
+    TPostingClient()
+    {
+        OnDocData = [this](THttpCli*, const void*, std::int32_t) {
+            MostWaiting = std::max(MostWaiting, m_Posted - m_Taken);
+            ++m_Posted;
+            PostMessageA(WindowHandle(), kPieceMessage, 0, 0);
+        };
+    }
+    int MostWaiting = 0;
+
+protected:
+    LRESULT HandleWindowMessage(UINT message, WPARAM wParam, LPARAM lParam) override
+    {
+        if (message != kPieceMessage)
+            return THttpCli::HandleWindowMessage(message, wParam, lParam);
+        ++m_Taken;
+        return 0;
+    }
+
+private:
+    int m_Posted = 0;
+    int m_Taken = 0;
+};
+
+TEST(HttpCliQueue, PiecesOfALongDocumentLetTheQueueRunBetweenThem)
+{
+    // A server far faster than the client: the thread must still take its
+    // messages between pieces, or they pile up for the whole document.
+    const std::string body(4 << 20, 'b');
+    TLoopbackServer server([&](TServerConnection& connection) {
+        connection.ReadHeader();
+        connection.Write("HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+        connection.WaitForClose();
+    });
+    TPostingClient client;
+    client.SetMultiThreaded(true);
+    TMemoryStream document;
+    client.SetReceiveStream(&document);
+    client.SetURL(server.Url("/big.bin"));
+    EXPECT_EQ(BlockingGetResult(client), "");
+    EXPECT_TRUE(document.Bytes() == body);
+    EXPECT_LE(client.MostWaiting, 1);
 }
 
 TEST_F(THttpCliTest, ErrorStatusDeliversOnlyWhatCameWithTheHeader)
