@@ -164,11 +164,16 @@ void Evaluate(const EntryPtr& shared, Posts& posts)
         }
     } else if (!entry.connectFailed && (entry.type != SOCK_STREAM || entry.connected)) {
         const bool stream = entry.type == SOCK_STREAM;
+        // Readable with no end or error in sight means data waits; only
+        // otherwise is FIONREAD asked, which saves a call per received piece.
+        int waiting = 0;
+        const bool plainlyReadable = (ready & POLLIN) && !(ready & (POLLRDHUP | POLLHUP | POLLERR));
+        const bool dataWaits =
+            plainlyReadable || ((ready & POLLIN) && ::ioctl(entry.fd, FIONREAD, &waiting) == 0 && waiting > 0);
         if (entry.readEnabled && (ready & POLLIN) && (entry.events & win::kFdRead)) {
-            int waiting = 0;
             // A stream at end of file is readable without data: that is
             // FD_CLOSE's business, not FD_READ's.
-            if (!stream || (::ioctl(entry.fd, FIONREAD, &waiting) == 0 && waiting > 0)) {
+            if (!stream || dataWaits) {
                 entry.readEnabled = false;
                 post(win::kFdRead, 0);
             }
@@ -190,7 +195,9 @@ void Evaluate(const EntryPtr& shared, Posts& posts)
             entry.writeEnabled = false;
             post(win::kFdWrite, 0);
         }
-        if (gone && !entry.closeReported && (entry.events & win::kFdClose)) {
+        // After an orderly end, FD_CLOSE waits until the data before it has
+        // been read, as on Windows; a broken connection reports at once.
+        if (gone && (broken || !dataWaits) && !entry.closeReported && (entry.events & win::kFdClose)) {
             entry.closeReported = true;
             post(win::kFdClose, entry.abortError);
         }
