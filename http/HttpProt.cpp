@@ -1,6 +1,7 @@
 #include "http/HttpProt.h"
 
 #include "platform/Application.h"
+#include "platform/WrappingCount.h"
 
 #include <algorithm>
 #include <cctype>
@@ -476,7 +477,7 @@ void THttpCli::HandleDataSent(TCustomWSocket*, WORD)
         FireSendEnd();
         return;
     }
-    m_UploadedCount += count;
+    AddWrapping(m_UploadedCount, count);
     FireSendData(m_UploadBuffer.data(), count);
     m_CtrlSocket->Send(m_UploadBuffer.data(), count);
 }
@@ -619,7 +620,7 @@ void THttpCli::ProcessDocumentData()
         FireDocBegin();
     ++m_DocChunkCount;
     const auto length = static_cast<std::int32_t>(m_CurrentLine.size());
-    m_ReceivedCount += length;
+    AddWrapping(m_ReceivedCount, length);
     if (m_ReceiveStream != nullptr) {
         try {
             m_ReceiveStream->WriteBuffer(m_CurrentLine.data(), length);

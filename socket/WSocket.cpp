@@ -1,6 +1,7 @@
 #include "socket/WSocket.h"
 
 #include "platform/Application.h"
+#include "platform/WrappingCount.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -635,7 +636,7 @@ std::int32_t TCustomWSocket::Receive(void* buffer, std::int32_t size)
     if (count < 0)
         m_LastError = Winsock::WSAGetLastError();
     else
-        m_ReadCount += count;
+        AddWrapping(m_ReadCount, count);
     return count;
 }
 
@@ -658,7 +659,7 @@ std::int32_t TCustomWSocket::ReceiveDatagram(void* buffer, std::int32_t size, so
     if (count < 0)
         m_LastError = Winsock::WSAGetLastError();
     else
-        m_ReadCount += count;
+        AddWrapping(m_ReadCount, count);
     return count;
 }
 

@@ -412,6 +412,26 @@ TEST(HttpCliQueue, PiecesOfALongDocumentLetTheQueueRunBetweenThem)
     EXPECT_LE(client.MostWaiting, 1);
 }
 
+TEST(HttpCliLarge, DocumentsBeyondTwoGibibytesArriveWhole)
+{
+    // No length announced: the end is the close. The 32-bit count wraps.
+    const std::string mebibyte(1 << 20, 'z');
+    constexpr std::int64_t kMebibytes = 2049;
+    TLoopbackServer server([&](TServerConnection& connection) {
+        connection.ReadHeader();
+        connection.Write("HTTP/1.0 200 OK\r\n\r\n");
+        for (int i = 0; i < kMebibytes; ++i)
+            connection.Write(mebibyte);
+    });
+    THttpCli client;
+    std::int64_t delivered = 0;
+    client.OnDocData = [&](THttpCli*, const void*, std::int32_t length) { delivered += length; };
+    client.SetURL(server.Url("/large.bin"));
+    EXPECT_EQ(BlockingGetResult(client), "");
+    EXPECT_EQ(delivered, kMebibytes << 20);
+    EXPECT_EQ(client.ReceivedCount(), static_cast<std::int32_t>(static_cast<std::uint32_t>(kMebibytes << 20)));
+}
+
 TEST_F(THttpCliTest, ErrorStatusDeliversOnlyWhatCameWithTheHeader)
 {
     std::atomic<bool> closedByClient{false};
