@@ -1,76 +1,107 @@
+// ANSI text (code page 936) to and from UTF-8, converted as Windows does:
+// a lead byte takes the byte after it along, unless that is a 0, and a
+// pair without a character becomes one "?"; so does UTF-8 that is not well
+// formed, and a character the code page lacks.
 #include "AnsiText.h"
 
-#include <iconv.h>
+#include "CodePage936.h"
 
-#include <cerrno>
 #include <cstddef>
 
 namespace {
 
-// The ANSI code page of this system (see GetACP).
-constexpr const char* kAnsiCharset = "GBK";
+constexpr char32_t kReplacement = 0xFFFD;
 
-// Length of the UTF-8 sequence that starts with `lead`; 1 for a stray byte.
-std::size_t Utf8SequenceLength(unsigned char lead)
+void AppendUtf8(std::string& out, char16_t character)
 {
-    if (lead >= 0xF0 && lead <= 0xF4) return 4;
-    if (lead >= 0xE0) return lead <= 0xEF ? 3 : 1;
-    if (lead >= 0xC2) return 2;
-    return 1;
+    if (character < 0x80) {
+        out.push_back(static_cast<char>(character));
+    } else if (character < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | character >> 6));
+        out.push_back(static_cast<char>(0x80 | (character & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xE0 | character >> 12));
+        out.push_back(static_cast<char>(0x80 | (character >> 6 & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (character & 0x3F)));
+    }
 }
 
-// Converts with iconv; a byte sequence that is invalid in the source, or a
-// character the target cannot hold, becomes one "?" and conversion goes on.
-std::string Convert(const std::string& input, const char* from, const char* to, bool fromUtf8)
+// The character that starts at `at`, which moves past it. A sequence that
+// goes wrong gives U+FFFD once for the bytes read up to the fault: its
+// first byte alone when that cannot start a sequence, else up to and
+// including the byte that shows an overlong form, a surrogate or a value
+// beyond U+10FFFF; the byte that breaks a sequence off starts the next one.
+char32_t NextUtf8(const std::string& text, std::size_t& at)
 {
-    if (input.empty()) return {};
-    iconv_t cd = iconv_open(to, from);
-    if (cd == reinterpret_cast<iconv_t>(-1)) {
-        // No converter: ASCII is the same in every code page we use.
-        std::string out = input;
-        for (char& c : out)
-            if (static_cast<unsigned char>(c) >= 0x80) c = '?';
-        return out;
+    const auto lead = static_cast<unsigned char>(text[at++]);
+    if (lead < 0x80)
+        return lead;
+    std::size_t more = 0;  // continuation bytes to come
+    if (lead >= 0xC2 && lead <= 0xDF)
+        more = 1;
+    else if (lead >= 0xE0 && lead <= 0xEF)
+        more = 2;
+    else if (lead >= 0xF0 && lead <= 0xF4)
+        more = 3;
+    else
+        return kReplacement;
+    char32_t value = lead & (0x3F >> more);
+    for (std::size_t i = 0; i < more; ++i) {
+        if (at == text.size() || (static_cast<unsigned char>(text[at]) & 0xC0) != 0x80)
+            return kReplacement;
+        value = value << 6 | (static_cast<unsigned char>(text[at++]) & 0x3F);
+        if (i == 0 && more == 2 && (value < 0x20 || (value >= 0x360 && value < 0x380)))
+            return kReplacement;  // overlong, or a surrogate
+        if (i == 0 && more == 3 && (value < 0x10 || value >= 0x110))
+            return kReplacement;  // overlong, or beyond U+10FFFF
     }
-    std::string out;
-    out.reserve(input.size() * 2);
-    char* in = const_cast<char*>(input.data());
-    std::size_t inLeft = input.size();
-    char buffer[1024];
-    while (inLeft > 0) {
-        char* outPtr = buffer;
-        std::size_t outLeft = sizeof buffer;
-        std::size_t rc = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
-        out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
-        if (rc != static_cast<std::size_t>(-1)) break;
-        if (errno == E2BIG) continue;
-        // EILSEQ or EINVAL (truncated at the end): skip the offending bytes.
-        std::size_t skip = 1;
-        if (fromUtf8 && errno == EILSEQ) {
-            // A well-formed character the target lacks: skip all of it.
-            std::size_t len = Utf8SequenceLength(static_cast<unsigned char>(*in));
-            std::size_t i = 1;
-            while (i < len && i < inLeft && (static_cast<unsigned char>(in[i]) & 0xC0) == 0x80) ++i;
-            skip = i == len ? len : 1;
-        }
-        if (skip > inLeft) skip = inLeft;
-        out.push_back('?');
-        in += skip;
-        inLeft -= skip;
-        iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    }
-    iconv_close(cd);
-    return out;
+    return value;
 }
 
 }  // namespace
 
 std::string AnsiToUtf8(const std::string& ansi)
 {
-    return Convert(ansi, kAnsiCharset, "UTF-8", false);
+    std::string out;
+    out.reserve(ansi.size() * 3 / 2);
+    for (std::size_t i = 0; i < ansi.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(ansi[i]);
+        char16_t character = byte;
+        if (byte == 0x80) {
+            character = 0x20AC;
+        } else if (byte == 0xFF) {
+            character = 0xF8F5;
+        } else if (byte > 0x80) {
+            character = u'?';
+            if (i + 1 < ansi.size() && ansi[i + 1] != '\0') {
+                const char16_t pair = Decode936Pair(byte, static_cast<unsigned char>(ansi[++i]));
+                character = pair != 0 ? pair : u'?';
+            }
+        }
+        AppendUtf8(out, character);
+    }
+    return out;
 }
 
 std::string Utf8ToAnsi(const std::string& utf8)
 {
-    return Convert(utf8, "UTF-8", kAnsiCharset, true);
+    std::string out;
+    out.reserve(utf8.size());
+    for (std::size_t at = 0; at < utf8.size();) {
+        const char32_t character = NextUtf8(utf8, at);
+        if (character < 0x80) {
+            out.push_back(static_cast<char>(character));
+            continue;
+        }
+        // The code page has nothing beyond the first plane.
+        const std::uint16_t bytes = character < 0x10000 ? Encode936(static_cast<char16_t>(character)) : 0;
+        if (bytes == 0) {
+            out.push_back('?');
+            continue;
+        }
+        if (bytes > 0xFF)
+            out.push_back(static_cast<char>(bytes >> 8));
+        out.push_back(static_cast<char>(bytes & 0xFF));
+    }
+    return out;
 }

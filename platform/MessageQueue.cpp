@@ -90,6 +90,17 @@ std::shared_ptr<TThreadQueue> FindThreadQueue(DWORD threadId)
     return found == Registry().Queues.end() ? nullptr : found->second;
 }
 
+bool IsLiveTimerProc(TIMERPROC proc)
+{
+    std::vector<std::shared_ptr<TThreadQueue>> queues;
+    {
+        std::lock_guard lock(Registry().Mutex);
+        for (const auto& [threadId, queue] : Registry().Queues)
+            queues.push_back(queue);
+    }
+    return std::any_of(queues.begin(), queues.end(), [&](const auto& queue) { return queue->HasTimerProc(proc); });
+}
+
 void WakeMainThreadQueue()
 {
     if (auto queue = FindThreadQueue(kMainThreadId)) {
@@ -245,8 +256,8 @@ void TThreadQueue::WaitForNewInput()
 {
     std::unique_lock lock(m_Mutex);
     while (!HasNewInputLocked(Clock::now())) {
-        // Timers are set by this thread only, so the deadline cannot move
-        // while it waits here.
+        // Another thread that sets a timer here wakes this wait, which
+        // then takes the new deadline into account.
         if (auto deadline = NextNewDeadlineLocked())
             m_Changed.wait_until(lock, *deadline);
         else
@@ -273,11 +284,17 @@ bool TThreadQueue::QuitPending()
     return m_QuitPending;
 }
 
-UINT_PTR TThreadQueue::SetTimer(HWND window, UINT_PTR id, UINT elapseMs, TIMERPROC proc)
+UINT_PTR TThreadQueue::SetTimer(const std::shared_ptr<TWindowRecord>& windowRecord, UINT_PTR id, UINT elapseMs,
+                                TIMERPROC proc)
 {
     const UINT elapse = std::clamp(elapseMs, kTimerMinimumMs, kTimerMaximumMs);
+    const HWND window = windowRecord ? windowRecord->Handle : nullptr;
     {
         std::lock_guard lock(m_Mutex);
+        // DestroyWindow marks the window before it drops the window's timers
+        // under this lock, so no timer outlives its window.
+        if (m_Closed || WindowGone(windowRecord))
+            return 0;
         if (window == nullptr) {
             // A thread timer gets a fresh identifier unless it names one of
             // this thread's timers.
@@ -301,7 +318,7 @@ UINT_PTR TThreadQueue::SetTimer(HWND window, UINT_PTR id, UINT elapseMs, TIMERPR
         timer->Interval = std::chrono::milliseconds(elapse);
         timer->Due = Clock::now() + timer->Interval;
     }
-    NotifyGui();
+    Notify();  // the owner may be waiting for an earlier deadline
     return window == nullptr ? id : (id != 0 ? id : 1);
 }
 
@@ -323,12 +340,10 @@ bool TThreadQueue::KillTimer(HWND window, UINT_PTR id)
     return killed;
 }
 
-bool TThreadQueue::IsTimerProc(HWND window, UINT_PTR id, TIMERPROC proc)
+bool TThreadQueue::HasTimerProc(TIMERPROC proc)
 {
     std::lock_guard lock(m_Mutex);
-    return std::any_of(m_Timers.begin(), m_Timers.end(), [&](const TTimer& t) {
-        return t.Window == window && t.Id == id && t.Proc == proc;
-    });
+    return std::any_of(m_Timers.begin(), m_Timers.end(), [&](const TTimer& t) { return t.Proc == proc; });
 }
 
 std::optional<TThreadQueue::Clock::duration> TThreadQueue::NextTimerDelay()

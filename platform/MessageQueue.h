@@ -40,10 +40,11 @@ public:
     // A WM_QUIT waits, whatever is posted before it. Changes nothing.
     bool QuitPending();
 
-    // A null window gets a thread timer with an identifier of our choosing.
-    UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapseMs, TIMERPROC proc);
+    // Any thread. A null window gets a thread timer with an identifier of
+    // our choosing. 0 once the window is destroyed or the thread has ended.
+    UINT_PTR SetTimer(const std::shared_ptr<TWindowRecord>& window, UINT_PTR id, UINT elapseMs, TIMERPROC proc);
     bool KillTimer(HWND window, UINT_PTR id);
-    bool IsTimerProc(HWND window, UINT_PTR id, TIMERPROC proc);
+    bool HasTimerProc(TIMERPROC proc);
     // Time until the earliest timer is due, zero when one is due already.
     std::optional<Clock::duration> NextTimerDelay();
     // Drops the window's timers and the messages waiting for it.
@@ -92,3 +93,5 @@ std::shared_ptr<TThreadQueue> CurrentThreadQueue();
 std::shared_ptr<TThreadQueue> FindThreadQueue(DWORD threadId);
 // Tells the main thread that it has new input: a hand-over, for instance.
 void WakeMainThreadQueue();
+// Whether a live timer of any thread was set with that procedure.
+bool IsLiveTimerProc(TIMERPROC proc);

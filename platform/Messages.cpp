@@ -153,10 +153,10 @@ LRESULT DispatchMessageA(const MSG* msg)
     if (!msg)
         return 0;
     if (msg->message == WM_TIMER && msg->lParam != 0) {
-        // Only a procedure that a live timer was set with is called, never
-        // whatever a posted message carries.
+        // Only a procedure that a live timer of the process was set with is
+        // called, never whatever a posted message carries.
         auto proc = reinterpret_cast<TIMERPROC>(msg->lParam);
-        if (CurrentThreadQueue()->IsTimerProc(msg->hwnd, msg->wParam, proc))
+        if (IsLiveTimerProc(proc))
             proc(msg->hwnd, WM_TIMER, msg->wParam, GetTickCount());
         return 0;
     }

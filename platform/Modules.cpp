@@ -7,10 +7,12 @@
 #include "Win32.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <link.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -59,6 +61,21 @@ std::vector<std::string> SearchFolders()
     return folders;
 }
 
+// Why a library file that exists did not load, as Windows tells it: a file
+// that is no library at all, or else a library whose dependencies are missing.
+DWORD LoadFailure(const std::string& path)
+{
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return ERROR_MOD_NOT_FOUND;
+    char magic[4] = {};
+    const ssize_t got = read(fd, magic, sizeof magic);
+    close(fd);
+    if (got < 0)
+        return ERROR_MOD_NOT_FOUND;
+    return got == 4 && std::memcmp(magic, "\x7f" "ELF", 4) == 0 ? ERROR_MOD_NOT_FOUND : ERROR_BAD_EXE_FORMAT;
+}
+
 }  // namespace
 
 HMODULE LoadLibraryA(const char* fileName)
@@ -85,7 +102,7 @@ HMODULE LoadLibraryA(const char* fileName)
     // functions) must not take the place of anything else in the process.
     void* handle = path.empty() ? nullptr : dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
-        SetLastError(ERROR_MOD_NOT_FOUND);
+        SetLastError(path.empty() ? ERROR_MOD_NOT_FOUND : LoadFailure(path));
         return nullptr;
     }
     std::lock_guard lock(g_Lock);
@@ -130,7 +147,7 @@ BOOL FreeLibrary(HMODULE module)
         std::lock_guard lock(g_Lock);
         auto it = g_Loaded.find(handle);
         if (it == g_Loaded.end()) {
-            SetLastError(ERROR_INVALID_HANDLE);
+            SetLastError(ERROR_MOD_NOT_FOUND);  // as for a library no longer loaded
             return FALSE;
         }
         if (--it->second == 0) g_Loaded.erase(it);

@@ -274,6 +274,8 @@ BOOL DestroyWindow(HWND window)
     }
     for (HWND child : children)
         DestroyWindow(child);
+    // The last message, once the children are gone; the window is still valid.
+    record->Proc(window, WM_NCDESTROY, 0, 0);
 
     {
         std::lock_guard lock(Table().Mutex);
@@ -333,7 +335,8 @@ LONG_PTR SetWindowLongPtrA(HWND window, int index, LONG_PTR value)
     LONG_PTR previous;
     std::memcpy(&previous, slot, sizeof previous);
     std::memcpy(slot, &value, sizeof value);
-    SetLastError(ERROR_SUCCESS);  // tells a previous value of 0 from a failure
+    // Success leaves the last error alone: to tell a previous 0 from a
+    // failure, the caller clears it first.
     return previous;
 }
 

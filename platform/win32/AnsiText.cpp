@@ -20,12 +20,14 @@ std::wstring ToWide(const std::string& text, UINT codePage)
 std::string FromWide(const std::wstring& wide, UINT codePage)
 {
     if (wide.empty()) return {};
-    // A character the target lacks becomes "?", as on the other systems.
+    // A character the target lacks becomes "?", as on the other systems,
+    // never a look-alike ("best fit") that may mean something else.
     const char* fallback = codePage == CP_UTF8 ? nullptr : "?";
-    int length = WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+    const DWORD flags = codePage == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    int length = WideCharToMultiByte(codePage, flags, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
                                      fallback, nullptr);
     std::string text(static_cast<std::size_t>(length), '\0');
-    WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), text.data(), length, fallback,
+    WideCharToMultiByte(codePage, flags, wide.data(), static_cast<int>(wide.size()), text.data(), length, fallback,
                         nullptr);
     return text;
 }

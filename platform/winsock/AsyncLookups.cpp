@@ -8,6 +8,7 @@
 // the library's own static objects. A thread that has finished is joined.
 #include "Library.h"
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <thread>
@@ -131,10 +132,6 @@ HANDLE Start(std::shared_ptr<Lookup> lookup)
 {
     if (!RequireStarted())
         return nullptr;
-    if (lookup->buffer == nullptr || lookup->bufferLength <= 0) {
-        SetLastError(win::WSAEFAULT);
-        return nullptr;
-    }
     std::vector<Entry> finished;
     std::uintptr_t task;
     {
@@ -168,8 +165,10 @@ std::shared_ptr<Lookup> NewLookup(HWND window, UINT message, char* buffer, int b
     auto lookup = std::make_shared<Lookup>();
     lookup->window = window;
     lookup->message = message;
+    // A missing or empty buffer is no error yet: the lookup ends with
+    // WSAENOBUFS and the length it would have needed.
     lookup->buffer = buffer;
-    lookup->bufferLength = bufferLength;
+    lookup->bufferLength = buffer ? std::max(bufferLength, 0) : 0;
     return lookup;
 }
 

@@ -35,6 +35,7 @@ constexpr Handle kHandleStep = 4;
 constexpr Handle kLastHandle = 0x7FFFFFF0;
 Handle g_NextHandle = kFirstHandle;
 
+constexpr WORD kVersion10 = 0x0001;
 constexpr WORD kVersion11 = 0x0101;
 
 }  // namespace
@@ -67,9 +68,10 @@ int Startup(WORD versionRequested, StartupInfo& info)
 {
     const int major = versionRequested & 0xFF;
     const int minor = versionRequested >> 8;
-    if (major < 1 || (major == 1 && minor < 1))
+    if (major < 1)
         return win::WSAVERNOTSUPPORTED;
-    info.version = kVersion11;
+    // 1.0 is served as such, any later version as 1.1, the highest here.
+    info.version = major == 1 && minor == 0 ? kVersion10 : kVersion11;
     info.highVersion = kVersion11;
     info.maxSockets = 32767;
     info.maxUdpDatagram = 65467;

@@ -81,9 +81,12 @@ int SetSockOpt(Handle s, int level, int name, const char* value, int length)
     switch (rule->kind) {
     case ValueKind::Boolean:
     case ValueKind::Integer: {
-        if (length < static_cast<int>(sizeof(int)))
+        // Windows also takes an on/off value shorter than an int: its first byte.
+        const bool shortBoolean =
+            rule->kind == ValueKind::Boolean && length >= 1 && length < static_cast<int>(sizeof(int));
+        if (length < static_cast<int>(sizeof(int)) && !shortBoolean)
             return Fail(win::WSAEFAULT);
-        int number = ReadInt(value);
+        int number = shortBoolean ? static_cast<unsigned char>(value[0]) : ReadInt(value);
         // Windows takes any non-zero value as true (the callers pass -1).
         if (rule->kind == ValueKind::Boolean)
             number = number != 0 ? 1 : 0;
@@ -129,6 +132,8 @@ int IoctlSocket(Handle s, long command, std::uint32_t* argument)
     EntryPtr entry = FindSocket(s);
     if (!entry)
         return win::kSocketError;
+    if (command != win::kFionRead && command != win::kFionBio)
+        return Fail(win::WSAEOPNOTSUPP);
     if (argument == nullptr)
         return Fail(win::WSAEFAULT);
     if (command == win::kFionRead) {
@@ -142,19 +147,17 @@ int IoctlSocket(Handle s, long command, std::uint32_t* argument)
         *argument = static_cast<std::uint32_t>(waiting);
         return 0;
     }
-    if (command == win::kFionBio) {
-        const bool wanted = *argument != 0;
-        std::lock_guard lock(LibraryMutex());
-        // A socket registered with WSAAsyncSelect stays non-blocking.
-        if (!wanted && entry->events != 0)
-            return Fail(win::WSAEINVAL);
-        int flags = ::fcntl(entry->fd, F_GETFL);
-        if (flags < 0 || ::fcntl(entry->fd, F_SETFL, wanted ? flags | O_NONBLOCK : flags & ~O_NONBLOCK) != 0)
-            return Fail(ErrorFromErrno(errno));
-        entry->nonBlocking = wanted;
-        return 0;
-    }
-    return Fail(win::WSAEINVAL);
+    // FIONBIO
+    const bool wanted = *argument != 0;
+    std::lock_guard lock(LibraryMutex());
+    // A socket registered with WSAAsyncSelect stays non-blocking.
+    if (!wanted && entry->events != 0)
+        return Fail(win::WSAEINVAL);
+    int flags = ::fcntl(entry->fd, F_GETFL);
+    if (flags < 0 || ::fcntl(entry->fd, F_SETFL, wanted ? flags | O_NONBLOCK : flags & ~O_NONBLOCK) != 0)
+        return Fail(ErrorFromErrno(errno));
+    entry->nonBlocking = wanted;
+    return 0;
 }
 
 }  // namespace wsock

@@ -74,7 +74,7 @@ bool TServerConnection::WaitForClose()
 void TServerConnection::ResetOnClose()
 {
     const linger abortive{1, 0};
-    ::setsockopt(m_Fd, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abortive), sizeof abortive);
+    setsockopt(m_Fd, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
 }
 
 TLoopbackServer::TLoopbackServer(TScript script, TServing serving) : m_Script(std::move(script)), m_Serving(serving)

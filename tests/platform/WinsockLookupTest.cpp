@@ -3,6 +3,7 @@
 // asynchronous ones answered through a real window.
 #include "support/TestWindow.h"
 #include "support/WinsockModule.h"
+#include "support/WineQuirks.h"
 
 #include <gtest/gtest.h>
 
@@ -132,11 +133,14 @@ TEST_F(WinsockLookupTest, FailuresArriveAsTheirErrorsAndLeaveTheBufferAlone)
     for (unsigned char byte : m_Buffer)
         ASSERT_EQ(byte, 0x5A);
 
+    // No buffer at all is only found out when the answer is there.
     const u_long loopback = ws.inet_addr("127.0.0.1");
-    EXPECT_EQ(ws.WSAAsyncGetHostByAddr(window.Handle(), kLookupMessage, reinterpret_cast<const char*>(&loopback), 4,
-                                       PF_INET, nullptr, 0),
-              nullptr);
-    EXPECT_EQ(ws.WSAGetLastError(), WSAEFAULT);
+    HANDLE unbuffered = ws.WSAAsyncGetHostByAddr(window.Handle(), kLookupMessage,
+                                                 reinterpret_cast<const char*>(&loopback), 4, PF_INET, nullptr, 0);
+    ASSERT_NE(unbuffered, nullptr);
+    reply = WaitCompletion(unbuffered);
+    EXPECT_EQ(WSAGETASYNCERROR(reply), WSAENOBUFS);
+    EXPECT_GT(WSAGETASYNCBUFLEN(reply), sizeof(hostent));
 }
 
 TEST_F(WinsockLookupTest, CancelStopsAPendingLookupAndRefusesOthers)
@@ -149,6 +153,10 @@ TEST_F(WinsockLookupTest, CancelStopsAPendingLookupAndRefusesOthers)
     alignas(hostent) char other[MAXGETHOSTSTRUCT];
     HANDLE later = ws.WSAAsyncGetHostByName(window.Handle(), kLookupMessage, "localhost", other, sizeof other);
     ASSERT_NE(WaitCompletion(later), -1);
+    if (RunningUnderWine()) {
+        WaitCompletion(task);  // still runs, and writes into the buffer
+        GTEST_SKIP() << "Wine's WSACancelAsyncRequest cancels nothing and always succeeds";
+    }
     if (cancelled == 0) {
         PumpMessagesUntil([&] { return Completions(task) > 0; }, std::chrono::milliseconds(300));
         EXPECT_EQ(Completions(task), 0);

@@ -1,4 +1,3 @@
-// ctest-linux-only: its loopback server is written with POSIX calls
 // ctest-labels: threads
 // A socket's events are computed on the library's event thread and on the
 // threads that call it; whichever posts first, the window must see them in

@@ -93,7 +93,7 @@ TEST(SocketBinding, UnloadableLibraryIsTriedAgainOnTheNextCall)
 {
     {
         LibraryOverride broken("");
-        EXPECT_EQ(MessageOf([] { BindSocketProc("socket"); }), "Unable to load wsock32.dll Error #126");
+        EXPECT_EQ(MessageOf([] { BindSocketProc("socket"); }), "Unable to load wsock32.dll Error #193");
         EXPECT_FALSE(SocketLibraryLoaded());
     }
     EXPECT_EQ(BindSocketProc(""), nullptr);

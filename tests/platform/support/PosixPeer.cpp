@@ -1,20 +1,18 @@
 #include "PosixPeer.h"
 
-// Its checks read Linux descriptors; the tests that use it are Linux-only.
-#ifndef _WIN32
+#include "common/PeerSockets.h"
 
-#include <arpa/inet.h>
+#include <algorithm>
+
+#ifdef _WIN32
+#define SHUT_WR SD_SEND
+#else
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <fstream>
+#endif
 
 namespace posix {
 
@@ -24,6 +22,14 @@ const int kIpProtoTcp = IPPROTO_TCP, kTcpNoDelay = TCP_NODELAY, kIpProtoIp = IPP
           kIpMulticastTtl = IP_MULTICAST_TTL, kIpMulticastLoop = IP_MULTICAST_LOOP;
 
 namespace {
+
+#ifdef _WIN32
+constexpr int kNoInherit = 0;   // handles are not inherited unless asked for
+constexpr int kHandleStep = 4;  // handles are multiples of four
+#else
+constexpr int kNoInherit = SOCK_CLOEXEC;
+constexpr int kHandleStep = 1;
+#endif
 
 sockaddr_in Loopback(std::uint16_t port)
 {
@@ -45,7 +51,7 @@ std::uint16_t LocalPort(int fd)
 
 bool WaitReadable(int fd, int timeoutMs)
 {
-    pollfd p{fd, POLLIN, 0};
+    pollfd p = PollEntry(fd, POLLIN);
     return poll(&p, 1, timeoutMs) > 0;
 }
 
@@ -53,10 +59,10 @@ bool WaitReadable(int fd, int timeoutMs)
 
 int Listen(std::uint16_t& port)
 {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int fd = socket(AF_INET, SOCK_STREAM | kNoInherit, 0);
     sockaddr_in address = Loopback(0);
     if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 16) != 0) {
-        close(fd);
+        CloseSocket(fd);
         return -1;
     }
     port = LocalPort(fd);
@@ -67,15 +73,19 @@ int Accept(int listener, int timeoutMs)
 {
     if (!WaitReadable(listener, timeoutMs))
         return -1;
+#ifdef _WIN32
+    return static_cast<int>(accept(listener, nullptr, nullptr));
+#else
     return accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+#endif
 }
 
 int Connect(std::uint16_t port)
 {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int fd = socket(AF_INET, SOCK_STREAM | kNoInherit, 0);
     sockaddr_in address = Loopback(port);
     if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        close(fd);
+        CloseSocket(fd);
         return -1;
     }
     return fd;
@@ -83,7 +93,7 @@ int Connect(std::uint16_t port)
 
 int BoundUdp(std::uint16_t& port)
 {
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    int fd = socket(AF_INET, SOCK_DGRAM | kNoInherit, 0);
     sockaddr_in address = Loopback(0);
     bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
     port = LocalPort(fd);
@@ -92,16 +102,16 @@ int BoundUdp(std::uint16_t& port)
 
 bool SendUdp(std::uint16_t port, const std::string& data)
 {
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    int fd = socket(AF_INET, SOCK_DGRAM | kNoInherit, 0);
     sockaddr_in address = Loopback(port);
-    ssize_t sent = sendto(fd, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    close(fd);
-    return sent == static_cast<ssize_t>(data.size());
+    auto sent = sendto(fd, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    CloseSocket(fd);
+    return sent == static_cast<decltype(sent)>(data.size());
 }
 
 int ReservePort(std::uint16_t& port)
 {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int fd = socket(AF_INET, SOCK_STREAM | kNoInherit, 0);
     sockaddr_in address = Loopback(0);
     bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
     port = LocalPort(fd);
@@ -112,7 +122,7 @@ bool SendAll(int fd, const std::string& data)
 {
     std::size_t done = 0;
     while (done < data.size()) {
-        ssize_t sent = send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
+        auto sent = send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
         if (sent <= 0)
             return false;
         done += static_cast<std::size_t>(sent);
@@ -125,7 +135,7 @@ std::string Receive(int fd, std::size_t count, int timeoutMs)
     std::string data;
     char buffer[4096];
     while (data.size() < count && WaitReadable(fd, timeoutMs)) {
-        ssize_t got = recv(fd, buffer, std::min(sizeof buffer, count - data.size()), 0);
+        auto got = recv(fd, buffer, std::min(sizeof buffer, count - data.size()), 0);
         if (got <= 0)
             break;
         data.append(buffer, static_cast<std::size_t>(got));
@@ -137,12 +147,13 @@ std::size_t Drain(int fd)
 {
     std::size_t total = 0;
     char buffer[65536];
-    for (;;) {
-        ssize_t got = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+    while (WaitReadable(fd, 0)) {
+        auto got = recv(fd, buffer, sizeof buffer, 0);
         if (got <= 0)
-            return total;
+            break;
         total += static_cast<std::size_t>(got);
     }
+    return total;
 }
 
 void SetReceiveBuffer(int fd, int bytes)
@@ -159,19 +170,17 @@ void ResetClose(int fd)
 {
     linger abortive{1, 0};
     setsockopt(fd, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
-    close(fd);
+    CloseSocket(fd);
 }
 
 void Close(int fd)
 {
-    close(fd);
+    CloseSocket(fd);
 }
 
 int FindSocketByLocalPort(std::uint16_t port, bool stream)
 {
-    for (int fd = 0; fd < 4096; ++fd) {
-        if (fcntl(fd, F_GETFD) < 0)
-            continue;
+    for (int fd = kHandleStep; fd < 0x10000; fd += kHandleStep) {
         int type = 0;
         socklen_t length = sizeof type;
         if (getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &length) != 0)
@@ -209,6 +218,18 @@ std::uint32_t MulticastInterface(int fd)
     return value.s_addr;
 }
 
+#ifdef _WIN32
+TPeerSocketsPause::TPeerSocketsPause()
+{
+    WSACleanup();
+}
+
+TPeerSocketsPause::~TPeerSocketsPause()
+{
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+}
+#else
 int ThreadCount(const char* name)
 {
     DIR* tasks = opendir("/proc/self/task");
@@ -241,7 +262,6 @@ bool ProgramSocketWorks()
     close(fd);
     return real;
 }
+#endif  // _WIN32
 
 }  // namespace posix
-
-#endif  // _WIN32

@@ -1,7 +1,8 @@
 // The other end of a loopback connection, written with the system's own
-// socket calls, for peers that must misbehave (reset, half close, stop
-// reading) and for reading back what the Windows Sockets library set.
-// Descriptors are plain ints; ports are in host order.
+// socket calls (POSIX, or Windows Sockets 2 on Windows), for peers that must
+// misbehave (reset, half close, stop reading) and for reading back what the
+// Windows Sockets library set. Descriptors are plain ints; ports are in
+// host order.
 #pragma once
 
 #include <cstdint>
@@ -42,12 +43,24 @@ std::uint32_t MulticastInterface(int fd);  // network order
 extern const int kSolSocket, kSoReuseAddr, kSoKeepAlive, kSoBroadcast, kSoSndBuf, kSoRcvBuf;
 extern const int kIpProtoTcp, kTcpNoDelay, kIpProtoIp, kIpMulticastTtl, kIpMulticastLoop;
 
-// The program's own view of the C library's socket(), and whether a call
-// through it gives a real descriptor.
+#ifdef _WIN32
+// The peers start Windows Sockets for the whole process, and the library
+// under test shares that start: stopped while this object lives.
+class TPeerSocketsPause {
+public:
+    TPeerSocketsPause();
+    ~TPeerSocketsPause();
+    TPeerSocketsPause(const TPeerSocketsPause&) = delete;
+    TPeerSocketsPause& operator=(const TPeerSocketsPause&) = delete;
+};
+#else
 // Threads of this process now that carry that name.
 int ThreadCount(const char* name);
 
+// The program's own view of the C library's socket(), and whether a call
+// through it gives a real descriptor.
 void* ProgramSocketFunction();
 bool ProgramSocketWorks();
+#endif
 
 }  // namespace posix

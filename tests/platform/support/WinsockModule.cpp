@@ -81,6 +81,14 @@ const TWinsock& Winsock()
     return loaded;
 }
 
+void* WinsockExport(const char* name)
+{
+    void (*function)() = nullptr;
+    if (void* module = Winsock().Module)
+        Bind(module, function, name);
+    return reinterpret_cast<void*>(function);
+}
+
 sockaddr_in LoopbackAddress(u_short port)
 {
     sockaddr_in address;

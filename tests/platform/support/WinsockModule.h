@@ -40,6 +40,8 @@ struct TWinsock {
 
 // Loads the library once per process; every entry is null if that failed.
 const TWinsock& Winsock();
+// The loaded library's export of that name, or null.
+void* WinsockExport(const char* name);
 // The path the library is loaded from.
 const char* WinsockModulePath();
 
