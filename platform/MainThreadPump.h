@@ -13,6 +13,3 @@ std::optional<int> ServeMainThreadWake();
 // Milliseconds until the main thread's earliest timer is due (0 when one is
 // due), or -1 when it has none.
 long NextMainThreadTimerMs();
-
-// Whether steps handed over to the main thread wait to run.
-bool HandOversPending();

@@ -3,6 +3,7 @@
 // at its queue.
 #include "Win32.h"
 #include "Application.h"
+#include "HandOvers.h"
 #include "MainThreadPump.h"
 #include "MessageQueue.h"
 #include "Thread.h"

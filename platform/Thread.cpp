@@ -1,40 +1,14 @@
-// TThread and the hand-over of steps to the main thread. A waiting worker
-// and the main thread meet on one lock and condition: a hand-over, a
-// finished step and a finished thread all notify it.
+// TThread, and the hand-over of steps to the main thread, which a post to
+// the main thread's queue wakes.
 #include "Thread.h"
-#include "MainThreadPump.h"
+#include "HandOvers.h"
 #include "MessageQueue.h"
 #include "ThreadIdentity.h"
 
 #include <atomic>
-#include <condition_variable>
-#include <deque>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
-#include <utility>
-
-namespace {
-
-struct THandOver {
-    const std::function<void()>* Method = nullptr;
-    std::exception_ptr Error;
-    bool Done = false;  // guarded by TSyncState::Mutex
-};
-
-struct TSyncState {
-    std::mutex Mutex;
-    std::condition_variable Changed;
-    std::deque<THandOver*> Pending;  // the workers wait while theirs are here
-};
-
-TSyncState& Sync()
-{
-    static auto* state = new TSyncState;  // workers may outlive static teardown
-    return *state;
-}
-
-}  // namespace
 
 struct TThread::State {
     std::mutex StartMutex;
@@ -43,7 +17,7 @@ struct TThread::State {
     bool CreateSuspended = false;
     const DWORD Id = AllocateThreadId();
     std::atomic<bool> Terminated{false};
-    std::atomic<bool> Finished{false};  // set under Sync().Mutex
+    std::atomic<bool> Finished{false};  // set under HandOverMutex()
     std::exception_ptr Fatal;           // written before Finished
 };
 
@@ -85,11 +59,7 @@ void TThread::Resume()
             // An exception ends the thread, nothing more; it is kept for the owner.
             state->Fatal = std::current_exception();
         }
-        {
-            std::lock_guard syncLock(Sync().Mutex);
-            state->Finished = true;
-        }
-        Sync().Changed.notify_all();
+        MarkFinished(state->Finished);
         // The object may be gone from here on.
     });
 }
@@ -116,7 +86,7 @@ DWORD TThread::ThreadID() const
 
 std::exception_ptr TThread::FatalException() const
 {
-    std::lock_guard lock(Sync().Mutex);
+    std::lock_guard lock(HandOverMutex());
     return m_State->Finished ? m_State->Fatal : nullptr;
 }
 
@@ -131,18 +101,7 @@ DWORD TThread::WaitFor()
     }
     Resume();
 
-    const bool main = IsMainThread();
-    std::unique_lock lock(Sync().Mutex);
-    while (!m_State->Finished) {
-        // The thread may be waiting for the main thread right now.
-        if (main && !Sync().Pending.empty()) {
-            lock.unlock();
-            CheckSynchronize();
-            lock.lock();
-            continue;
-        }
-        Sync().Changed.wait(lock);
-    }
+    WaitUntilFinished(m_State->Finished, IsMainThread());
     return static_cast<DWORD>(ReturnValue);
 }
 
@@ -152,57 +111,12 @@ void TThread::Synchronize(const std::function<void()>& method)
         method();
         return;
     }
-    THandOver handOver;
-    handOver.Method = &method;
-    {
-        std::lock_guard lock(Sync().Mutex);
-        Sync().Pending.push_back(&handOver);
-    }
-    Sync().Changed.notify_all();
-    WakeMainThreadQueue();
-    {
-        std::unique_lock lock(Sync().Mutex);
-        Sync().Changed.wait(lock, [&] { return handOver.Done; });
-    }
-    if (handOver.Error)
-        std::rethrow_exception(handOver.Error);
+    HandOverAndWait(method, WakeMainThreadQueue);
 }
 
 bool CheckSynchronize()
 {
-    if (!IsMainThread())
-        return false;
-    bool ran = false;
-    for (;;) {
-        THandOver* handOver;
-        {
-            std::lock_guard lock(Sync().Mutex);
-            if (Sync().Pending.empty())
-                break;
-            handOver = Sync().Pending.front();
-            Sync().Pending.pop_front();
-        }
-        std::exception_ptr error;
-        try {
-            (*handOver->Method)();
-        } catch (...) {
-            error = std::current_exception();  // raised again in the worker
-        }
-        {
-            std::lock_guard lock(Sync().Mutex);
-            handOver->Error = std::move(error);  // nothing of it is left here once Done is seen
-            handOver->Done = true;  // the worker may return and free it now
-        }
-        Sync().Changed.notify_all();
-        ran = true;
-    }
-    return ran;
-}
-
-bool HandOversPending()
-{
-    std::lock_guard lock(Sync().Mutex);
-    return !Sync().Pending.empty();
+    return IsMainThread() && RunHandOvers();
 }
 
 bool IsMainThread()

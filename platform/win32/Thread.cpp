@@ -3,10 +3,9 @@
 // that any message loop there runs the step, as the runtime's application
 // window does.
 #include "platform/Thread.h"
+#include "platform/HandOvers.h"
 
 #include <atomic>
-#include <condition_variable>
-#include <deque>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -16,16 +15,7 @@ namespace {
 constexpr UINT kRunHandOvers = WM_USER + 0x7F00;
 constexpr const char* kHandOverClass = "QvHandOverWindow";
 
-struct THandOver {
-    const std::function<void()>* Method = nullptr;
-    std::exception_ptr Error;
-    bool Done = false;  // guarded by TSyncState::Mutex
-};
-
 struct TSyncState {
-    std::mutex Mutex;
-    std::condition_variable Changed;
-    std::deque<THandOver*> Pending;
     DWORD MainThreadId = 0;
     HWND HandOverWindow = nullptr;
 };
@@ -73,7 +63,7 @@ struct TThread::State {
     bool Started = false;  // guarded by StartMutex
     bool CreateSuspended = false;
     std::atomic<bool> Terminated{false};
-    std::atomic<bool> Finished{false};  // set under Sync().Mutex
+    std::atomic<bool> Finished{false};  // set under HandOverMutex()
     std::exception_ptr Fatal;           // written before Finished
 };
 
@@ -94,11 +84,7 @@ TThread::TThread(bool createSuspended) : m_State(std::make_unique<State>())
             // An exception ends the thread, nothing more; it is kept for the owner.
             state->Fatal = std::current_exception();
         }
-        {
-            std::lock_guard syncLock(Sync().Mutex);
-            state->Finished = true;
-        }
-        Sync().Changed.notify_all();
+        MarkFinished(state->Finished);
         return 0;  // the object may be gone from here on
     };
     // Suspended until Resume in any case, so that the identifier is known at once.
@@ -164,7 +150,7 @@ DWORD TThread::ThreadID() const
 
 std::exception_ptr TThread::FatalException() const
 {
-    std::lock_guard lock(Sync().Mutex);
+    std::lock_guard lock(HandOverMutex());
     return m_State->Finished ? m_State->Fatal : nullptr;
 }
 
@@ -179,18 +165,7 @@ DWORD TThread::WaitFor()
     }
     Resume();
 
-    const bool main = IsMainThread();
-    std::unique_lock lock(Sync().Mutex);
-    while (!m_State->Finished) {
-        // The thread may be waiting for the main thread right now.
-        if (main && !Sync().Pending.empty()) {
-            lock.unlock();
-            CheckSynchronize();
-            lock.lock();
-            continue;
-        }
-        Sync().Changed.wait(lock);
-    }
+    WaitUntilFinished(m_State->Finished, IsMainThread());
     return static_cast<DWORD>(ReturnValue);
 }
 
@@ -200,51 +175,12 @@ void TThread::Synchronize(const std::function<void()>& method)
         method();
         return;
     }
-    THandOver handOver;
-    handOver.Method = &method;
-    {
-        std::lock_guard lock(Sync().Mutex);
-        Sync().Pending.push_back(&handOver);
-    }
-    Sync().Changed.notify_all();
-    PostMessageA(Sync().HandOverWindow, kRunHandOvers, 0, 0);
-    {
-        std::unique_lock lock(Sync().Mutex);
-        Sync().Changed.wait(lock, [&] { return handOver.Done; });
-    }
-    if (handOver.Error)
-        std::rethrow_exception(handOver.Error);
+    HandOverAndWait(method, [] { PostMessageA(Sync().HandOverWindow, kRunHandOvers, 0, 0); });
 }
 
 bool CheckSynchronize()
 {
-    if (!IsMainThread())
-        return false;
-    bool ran = false;
-    for (;;) {
-        THandOver* handOver;
-        {
-            std::lock_guard lock(Sync().Mutex);
-            if (Sync().Pending.empty())
-                break;
-            handOver = Sync().Pending.front();
-            Sync().Pending.pop_front();
-        }
-        std::exception_ptr error;
-        try {
-            (*handOver->Method)();
-        } catch (...) {
-            error = std::current_exception();  // raised again in the worker
-        }
-        {
-            std::lock_guard lock(Sync().Mutex);
-            handOver->Error = error;
-            handOver->Done = true;  // the worker may return and free it now
-        }
-        Sync().Changed.notify_all();
-        ran = true;
-    }
-    return ran;
+    return IsMainThread() && RunHandOvers();
 }
 
 bool IsMainThread()
