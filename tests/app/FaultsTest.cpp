@@ -25,15 +25,14 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 
-#include <csignal>
-
 #include <atomic>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <sstream>
+#include <thread>
 
 namespace {
 
@@ -157,8 +156,9 @@ int Rounds()
     return LongRun() ? 5 : 1;
 }
 
-// Serves `body` at one path through `answer`, and `healthy` at every other
-// path, properly. Requests may wait for the test's Go.
+// Answers requests for one path with `answer` and for every other path with
+// `healthy`, properly; each connection on a thread of its own, so that a
+// stalled answer holds up no other. Held, the answers wait for Go.
 class TFaultServer {
 public:
     using TAnswer = std::function<void(TServerConnection&)>;
