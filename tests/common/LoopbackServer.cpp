@@ -110,17 +110,18 @@ void TLoopbackServer::Serve()
         const int fd = ::accept(m_ListenFd, nullptr, nullptr);
         if (fd < 0)
             continue;
+        const int index = m_Connections++;
         if (m_Serving == TServing::AtOnce)
-            m_ConnectionThreads.emplace_back([this, fd] { ServeConnection(fd); });
+            m_ConnectionThreads.emplace_back([this, fd, index] { ServeConnection(fd, index); });
         else
-            ServeConnection(fd);
+            ServeConnection(fd, index);
     }
 }
 
-void TLoopbackServer::ServeConnection(int fd)
+void TLoopbackServer::ServeConnection(int fd, int index)
 {
     t_Server = this;
-    TServerConnection connection(fd, m_Connections++);
+    TServerConnection connection(fd, index);
     m_Script(connection);
     CloseSocket(fd);
 }

@@ -47,7 +47,7 @@ public:
 
 private:
     void Serve();
-    void ServeConnection(int fd);
+    void ServeConnection(int fd, int index);
     TScript m_Script;
     TServing m_Serving;
     int m_ListenFd = -1;
