@@ -29,29 +29,6 @@ static_assert(win::kMsgOob == MSG_OOB && win::kMsgPeek == MSG_PEEK && win::kSdRe
               win::kSdSend == SD_SEND && win::kSdBoth == SD_BOTH);
 static_assert(win::kFdRead == FD_READ && win::kFdWrite == FD_WRITE && win::kFdOob == FD_OOB &&
               win::kFdAccept == FD_ACCEPT && win::kFdConnect == FD_CONNECT && win::kFdClose == FD_CLOSE);
-static_assert(win::WSAEINTR == WSAEINTR && win::WSAEBADF == WSAEBADF && win::WSAEACCES == WSAEACCES &&
-              win::WSAEFAULT == WSAEFAULT && win::WSAEINVAL == WSAEINVAL && win::WSAEMFILE == WSAEMFILE &&
-              win::WSAEWOULDBLOCK == WSAEWOULDBLOCK && win::WSAEINPROGRESS == WSAEINPROGRESS &&
-              win::WSAEALREADY == WSAEALREADY && win::WSAENOTSOCK == WSAENOTSOCK &&
-              win::WSAEDESTADDRREQ == WSAEDESTADDRREQ && win::WSAEMSGSIZE == WSAEMSGSIZE &&
-              win::WSAEPROTOTYPE == WSAEPROTOTYPE && win::WSAENOPROTOOPT == WSAENOPROTOOPT &&
-              win::WSAEPROTONOSUPPORT == WSAEPROTONOSUPPORT && win::WSAESOCKTNOSUPPORT == WSAESOCKTNOSUPPORT &&
-              win::WSAEOPNOTSUPP == WSAEOPNOTSUPP && win::WSAEPFNOSUPPORT == WSAEPFNOSUPPORT &&
-              win::WSAEAFNOSUPPORT == WSAEAFNOSUPPORT && win::WSAEADDRINUSE == WSAEADDRINUSE &&
-              win::WSAEADDRNOTAVAIL == WSAEADDRNOTAVAIL && win::WSAENETDOWN == WSAENETDOWN &&
-              win::WSAENETUNREACH == WSAENETUNREACH && win::WSAENETRESET == WSAENETRESET &&
-              win::WSAECONNABORTED == WSAECONNABORTED && win::WSAECONNRESET == WSAECONNRESET &&
-              win::WSAENOBUFS == WSAENOBUFS && win::WSAEISCONN == WSAEISCONN && win::WSAENOTCONN == WSAENOTCONN &&
-              win::WSAESHUTDOWN == WSAESHUTDOWN && win::WSAETOOMANYREFS == WSAETOOMANYREFS &&
-              win::WSAETIMEDOUT == WSAETIMEDOUT && win::WSAECONNREFUSED == WSAECONNREFUSED &&
-              win::WSAELOOP == WSAELOOP && win::WSAENAMETOOLONG == WSAENAMETOOLONG &&
-              win::WSAEHOSTDOWN == WSAEHOSTDOWN && win::WSAEHOSTUNREACH == WSAEHOSTUNREACH &&
-              win::WSAENOTEMPTY == WSAENOTEMPTY && win::WSAEPROCLIM == WSAEPROCLIM && win::WSAEUSERS == WSAEUSERS &&
-              win::WSAEDQUOT == WSAEDQUOT && win::WSAESTALE == WSAESTALE && win::WSAEREMOTE == WSAEREMOTE &&
-              win::WSASYSNOTREADY == WSASYSNOTREADY && win::WSAVERNOTSUPPORTED == WSAVERNOTSUPPORTED &&
-              win::WSANOTINITIALISED == WSANOTINITIALISED && win::WSAHOST_NOT_FOUND == WSAHOST_NOT_FOUND &&
-              win::WSATRY_AGAIN == WSATRY_AGAIN && win::WSANO_RECOVERY == WSANO_RECOVERY &&
-              win::WSANO_DATA == WSANO_DATA);
 static_assert(sizeof(sockaddr_in) == win::kSockAddrInSize && offsetof(sockaddr_in, sin_family) == win::kSockAddrInFamily &&
               offsetof(sockaddr_in, sin_port) == win::kSockAddrInPort &&
               offsetof(sockaddr_in, sin_addr) == win::kSockAddrInAddr);
