@@ -12,16 +12,6 @@
 #include <memory>
 #include <string>
 
-namespace {
-
-TScriptedServer& Server()
-{
-    static auto* server = new TScriptedServer();
-    return *server;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     TFuzzInput input(data, size);
@@ -30,9 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<TScriptedServer::TStep> steps;
     for (std::string& piece : SplitIntoPieces(input.Rest(), splitSeed))
         steps.push_back({1, std::move(piece)});
-    Server().Script(std::move(steps));
+    TScriptedServer::Shared().Script(std::move(steps));
 
-    const std::string port = std::to_string(Server().Port());
+    const std::string port = std::to_string(TScriptedServer::Shared().Port());
     THttpCli client;
     client.SetMultiThreaded(true);
     client.SetTimeout(3);

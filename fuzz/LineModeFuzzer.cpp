@@ -10,16 +10,6 @@
 #include <cstdlib>
 #include <string>
 
-namespace {
-
-TScriptedServer& Server()
-{
-    static auto* server = new TScriptedServer();
-    return *server;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     TFuzzInput input(data, size);
@@ -36,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<TScriptedServer::TStep> steps;
     for (std::string& piece : SplitIntoPieces(sent, splitSeed))
         steps.push_back({0, std::move(piece)});
-    Server().Script(std::move(steps));
+    TScriptedServer::Shared().Script(std::move(steps));
 
     TWSocket socket;
     socket.SetMultiThreaded(true);
@@ -54,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     socket.OnLineLimitExceeded = [](TCustomWSocket*, std::int32_t, bool& clearData) { clearData = true; };
     socket.OnSessionClosed = [&closed](TCustomWSocket*, WORD) { closed = true; };
     socket.SetAddr("127.0.0.1");
-    socket.SetPort(std::to_string(Server().Port()));
+    socket.SetPort(std::to_string(TScriptedServer::Shared().Port()));
     socket.SetProto("tcp");
     socket.Connect();
     // The server always closes: a session that never ends lost its close.

@@ -11,12 +11,6 @@
 
 namespace {
 
-TScriptedServer& Server()
-{
-    static auto* server = new TScriptedServer();
-    return *server;
-}
-
 constexpr const char* kTargetHost = "target.test";
 // What a level 5 client sends before the connect reply: the method offer
 // (3 bytes) and the request for kTargetHost (7 + its length).
@@ -40,12 +34,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (std::string& piece : SplitIntoPieces(reply, splitSeed))
             steps.push_back({9, std::move(piece)});
     }
-    Server().Script(std::move(steps));
+    TScriptedServer::Shared().Script(std::move(steps));
 
     TWSocket socket;
     socket.SetMultiThreaded(true);
     socket.SetSocksServer("127.0.0.1");
-    socket.SetSocksPort(std::to_string(Server().Port()));
+    socket.SetSocksPort(std::to_string(TScriptedServer::Shared().Port()));
     socket.SetSocksLevel(level == 0 ? "4" : level == 1 ? "4A" : "5");
     socket.SetAddr(level == 0 ? "10.1.2.3" : kTargetHost);
     socket.SetPort("8080");

@@ -23,6 +23,12 @@ long ReadWaiting(int fd, int timeoutMs)
 
 }  // namespace
 
+TScriptedServer& TScriptedServer::Shared()
+{
+    static auto* server = new TScriptedServer();
+    return *server;
+}
+
 TScriptedServer::TScriptedServer()
 {
     m_Listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

@@ -15,6 +15,9 @@ public:
     ~TScriptedServer();
     TScriptedServer(const TScriptedServer&) = delete;
     TScriptedServer& operator=(const TScriptedServer&) = delete;
+    // The fuzzer's one server, made on first use and never torn down:
+    // inputs keep running until the process ends.
+    static TScriptedServer& Shared();
 
     int Port() const { return m_Port; }
     // A piece is sent once the client has sent at least AwaitTotal bytes
