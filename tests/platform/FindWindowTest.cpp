@@ -3,12 +3,11 @@
 #include "platform/Win32.h"
 #include "platform/WindowDirectory.h"
 #include "platform/support/ScratchFolder.h"
+#include "common/QuorvanProcess.h"
 
 #include <gtest/gtest.h>
 
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,62 +15,7 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
-
 namespace {
-
-// A running "quorvan-window": a download manager's window in another process.
-class QuorvanProcess {
-public:
-    QuorvanProcess()
-    {
-        int out[2];
-        if (pipe(out) != 0) return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        std::string program = QV_BINARY_DIR "/bin/quorvan-window";
-        char* argv[] = {program.data(), nullptr};
-        if (posix_spawn(&m_Pid, program.c_str(), &actions, nullptr, argv, environ) != 0) m_Pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        m_Out = out[0];
-    }
-    ~QuorvanProcess()
-    {
-        if (m_Pid > 0) Stop(SIGKILL);
-        if (m_Out >= 0) close(m_Out);
-    }
-
-    // Waits, bounded, for the "ready" line.
-    bool Ready()
-    {
-        std::string text;
-        pollfd wait{m_Out, POLLIN, 0};
-        while (text.find("ready\n") == std::string::npos && poll(&wait, 1, 10000) == 1) {
-            char buffer[64];
-            ssize_t n = read(m_Out, buffer, sizeof buffer);
-            if (n <= 0) break;
-            text.append(buffer, static_cast<std::size_t>(n));
-        }
-        return text.find("ready\n") != std::string::npos;
-    }
-
-    // Sends `signal` and reaps the process; returns its wait status.
-    int Stop(int signal)
-    {
-        kill(m_Pid, signal);
-        int status = 0;
-        waitpid(m_Pid, &status, 0);
-        m_Pid = -1;
-        return status;
-    }
-
-private:
-    pid_t m_Pid = -1;
-    int m_Out = -1;
-};
 
 class FindWindow : public ::testing::Test {
 protected:
@@ -93,7 +37,7 @@ protected:
 TEST_F(FindWindow, SeesAnotherProcessWindowWhileItLives)
 {
     EXPECT_EQ(FindWindowA("Quorvan", nullptr), nullptr);
-    QuorvanProcess quorvan;
+    TQuorvanProcess quorvan;
     ASSERT_TRUE(quorvan.Ready());
     HWND found = FindWindowA("Quorvan", nullptr);
     EXPECT_NE(found, nullptr);
@@ -109,7 +53,7 @@ TEST_F(FindWindow, SeesAnotherProcessWindowWhileItLives)
 
 TEST_F(FindWindow, IgnoresAndRemovesTheFileOfAKilledProcess)
 {
-    QuorvanProcess quorvan;
+    TQuorvanProcess quorvan;
     ASSERT_TRUE(quorvan.Ready());
     quorvan.Stop(SIGKILL);
     ASSERT_EQ(Published("quorvan.").size(), 1u);  // left behind, its lock gone

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/support/AppTestSupport.h"
+#include "common/QuorvanProcess.h"
 #include "common/ServerProcess.h"
 
 #include <gtest/gtest.h>
@@ -69,15 +70,3 @@ bool ProcessUntil(const std::function<bool()>& done, int timeoutMs = 20000);
 // Answers the next modal message box with OK while `action` runs, and
 // returns its text ("" when none appeared).
 std::string AnswerMessageBox(const std::function<void()>& action);
-
-// A running "quorvan-window": the download manager's window in another process.
-class TQuorvanProcess {
-public:
-    TQuorvanProcess();
-    ~TQuorvanProcess();
-    bool Ready();  // waits, bounded, for its window
-
-private:
-    pid_t m_Pid = -1;
-    int m_Out = -1;
-};
