@@ -1,19 +1,23 @@
 #include "http/HttpProt.h"
 
 #include "platform/Application.h"
-#include "platform/WrappingCount.h"
 
 #include <algorithm>
 #include <cctype>
 #include <limits>
 #include <mutex>
+#include <utility>
 
 namespace {
 
 constexpr UINT_PTR kTimeoutTimerId = 1;
 constexpr int kMaxRelocations = 20;
 constexpr std::int32_t kErrorTimedOut = 10060;  // WSAETIMEDOUT
+constexpr std::int32_t kErrorCutShort = 10053;  // WSAECONNABORTED
 constexpr std::int32_t kErrorAborted = 3;
+// A response header may hold this much in all; its lines are bounded by the
+// receive buffer.
+constexpr std::int64_t kMaxHeaderBytes = 256 * 1024;
 
 std::string UpperPrefix(const std::string& text, std::size_t count)
 {
@@ -33,6 +37,12 @@ std::string Lower(std::string text)
 std::string ErrorTextWithNumber(int error)
 {
     return SocketErrorText(error) + " (Error #" + std::to_string(error) + ")";
+}
+
+// A control byte would end the request line or start a line of its own.
+bool HasControlBytes(const std::string& text)
+{
+    return std::any_of(text.begin(), text.end(), [](unsigned char c) { return c < 0x20 || c == 0x7F; });
 }
 
 }  // namespace
@@ -136,6 +146,18 @@ void THttpCli::PointSessionClosedAt(void (THttpCli::*handler)(TCustomWSocket*, W
     m_CtrlSocket->OnSessionClosed = [this, handler](TCustomWSocket* s, WORD e) { (this->*handler)(s, e); };
 }
 
+void THttpCli::SetContentRangeBegin(const std::string& value)
+{
+    m_ContentRangeBegin = value;
+    m_RangeFromResponse = false;
+}
+
+void THttpCli::SetContentRangeEnd(const std::string& value)
+{
+    m_ContentRangeEnd = value;
+    m_RangeFromResponse = false;
+}
+
 void THttpCli::SetMultiThreaded(bool value)
 {
     m_MultiThreaded = value;
@@ -170,6 +192,7 @@ void THttpCli::StartRequest(THttpRequest kind)
         return;  // aborted by a state-change handler
     ResetResponse();
     ComputeRequestTarget(m_URL, m_Proxy, m_ProxyPort, m_Target, m_Port, m_Username, m_Password);
+    m_CredentialsHost = m_Target.TargetHost;
     DeriveDocumentName();
     StartConnection();
 }
@@ -215,7 +238,7 @@ void THttpCli::AbortRequest()
 {
     if (GetCurrentThreadId() != m_OwnerThreadId) {
         // Only the owning thread touches the client and its socket.
-        PostMessageA(m_WindowHandle, MSG_CLIENT_ABORT, 0, 0);
+        PostMessageA(m_WindowHandle, MSG_CLIENT_ABORT, m_RequestSerial.load(), 0);
         return;
     }
     if (m_RequestState == TRequestState::rsIdle) {
@@ -275,6 +298,8 @@ void THttpCli::StartConnection()
     m_ResolvedAddr.clear();
     // Bytes left from an earlier connection never belong to this one.
     m_ReceiveBuffer.Clear();
+    m_ResponseEnded = false;
+    m_HeaderBytes = 0;
     ChangeState(TRequestState::rsResolving);
     if (m_RequestState != TRequestState::rsResolving)
         return;
@@ -312,20 +337,47 @@ void THttpCli::HandleLookupDone(TCustomWSocket* sender, WORD error)
     ChangeState(TRequestState::rsConnecting);
     if (m_RequestState != TRequestState::rsConnecting)
         return;
+    // The socket would take a port name; a URL names a number.
+    const std::string failure = IsPortNumber(m_Port) ? ConnectSocket() : "invalid port " + m_Port;
+    if (!failure.empty())
+        FailConnect(sender, failure);
+}
+
+std::string THttpCli::ConnectSocket()
+{
+    // Without a handler the socket raises its failures with their reason,
+    // instead of leaving the request with no socket to wait for.
+    auto onError = std::exchange(m_CtrlSocket->OnError, nullptr);
+    std::string failure;
     try {
         m_CtrlSocket->SetAddr(m_ResolvedAddr);
         m_CtrlSocket->SetLocalAddr(m_LocalAddr);
         m_CtrlSocket->SetPort(m_Port);
         m_CtrlSocket->SetProto("tcp");
         m_CtrlSocket->Connect();
-    } catch (const std::exception&) {
-        const std::int32_t lastError = m_CtrlSocket->LastError();
-        m_DoneError = lastError;
-        m_ResponseStatus = 404;
-        m_ResponseReason = "can't connect: " + ErrorTextWithNumber(lastError);
-        m_CtrlSocket->Close();
-        HandleSessionClosed(sender, static_cast<WORD>(lastError));
+    } catch (const std::exception& e) {
+        failure = e.what();
+        if (failure.empty())
+            failure = "socket failure";
     }
+    m_CtrlSocket->OnError = std::move(onError);
+    if (!failure.empty() && OnSocketError)
+        OnSocketError(this);
+    return failure;
+}
+
+void THttpCli::FailConnect(TCustomWSocket* sender, const std::string& reason)
+{
+    // A failing system call is worded by its error number; any other
+    // failure (a bad setting) by its own text.
+    const std::int32_t lastError = m_CtrlSocket->LastError();
+    const bool systemError =
+        lastError != 0 && reason.rfind("Error " + std::to_string(lastError) + " in function ", 0) == 0;
+    m_DoneError = systemError ? lastError : WSAEINVAL;
+    m_ResponseStatus = 404;
+    m_ResponseReason = "can't connect: " + (systemError ? ErrorTextWithNumber(lastError) : reason);
+    m_CtrlSocket->Close();
+    HandleSessionClosed(sender, static_cast<WORD>(m_DoneError));
 }
 
 void THttpCli::HandleSessionConnected(TCustomWSocket* sender, WORD error)
@@ -366,13 +418,14 @@ void THttpCli::HandleSessionConnected(TCustomWSocket* sender, WORD error)
 
 void THttpCli::HandleSessionClosed(TCustomWSocket* sender, WORD error)
 {
+    m_IsConnected = false;
+    // A connection kept open after an ended response closes later: nothing
+    // of it concerns the request any more.
+    if (m_RequestState == TRequestState::rsIdle || m_ResponseEnded)
+        return;
+    m_ResponseEnded = true;
     if (error != 0)
         m_DoneError = error;
-    m_IsConnected = false;
-    // A connection kept open after an ended request closes later: nothing
-    // of it concerns the client any more.
-    if (m_RequestState == TRequestState::rsIdle)
-        return;
     // Closed before it was established, and nothing said why (a SOCKS
     // server that could not be asked, for one): that is no success.
     if (m_RequestState == TRequestState::rsConnecting && m_ResponseStatus == 0) {
@@ -384,6 +437,16 @@ void THttpCli::HandleSessionClosed(TCustomWSocket* sender, WORD error)
         m_LineHandler == &THttpCli::ProcessDocumentData) {
         m_CurrentLine = m_ReceiveBuffer.TakeAll();
         ProcessDocumentData();
+    }
+    // A document shorter than announced is no document (the client's own
+    // close of an error response and the failures have their status).
+    if (m_RequestState == TRequestState::rsReceivingBody && m_ContentLength > 0 &&
+        m_ReceivedCount < m_ContentLength && m_ResponseStatus < 400) {
+        m_ResponseStatus = 404;
+        m_ResponseReason = "Document cut short: " + std::to_string(m_ReceivedCount) + " of " +
+                           std::to_string(m_ContentLength) + " bytes";
+        if (m_DoneError == 0)
+            m_DoneError = kErrorCutShort;
     }
     if (m_InHeader) {
         FireHeaderEnd();
@@ -426,17 +489,23 @@ void THttpCli::ComposeAndSend(const std::string& method, const std::string& vers
     if (method == "POST" && m_UploadStream != nullptr)
         values.UploadSize = m_UploadStream->Size();
     values.ModifiedSince = m_ModifiedSince;
-    values.Username = m_Username;
-    values.Password = m_Password;
+    // Credentials given for one host are not handed to another.
+    if (m_Target.TargetHost == m_CredentialsHost) {
+        values.Username = m_Username;
+        values.Password = m_Password;
+    }
     values.ProxyUsername = m_ProxyUsername;
     values.ProxyPassword = m_ProxyPassword;
     values.Cookie = m_Cookie;
-    values.ContentRangeBegin = m_ContentRangeBegin;
-    values.ContentRangeEnd = m_ContentRangeEnd;
+    if (!m_RangeFromResponse) {
+        values.ContentRangeBegin = m_ContentRangeBegin;
+        values.ContentRangeEnd = m_ContentRangeEnd;
+    }
     std::vector<std::string> lines = BuildRequestHeader(method, version, values);
     // A range serves one request only.
     m_ContentRangeBegin.clear();
     m_ContentRangeEnd.clear();
+    m_RangeFromResponse = false;
     m_AcceptRanges.clear();
 
     FireBeforeHeaderSend(method, lines);
@@ -477,7 +546,7 @@ void THttpCli::HandleDataSent(TCustomWSocket*, WORD)
         FireSendEnd();
         return;
     }
-    AddWrapping(m_UploadedCount, count);
+    m_UploadedCount += count;
     FireSendData(m_UploadBuffer.data(), count);
     m_CtrlSocket->Send(m_UploadBuffer.data(), count);
 }
@@ -487,6 +556,17 @@ void THttpCli::HandleDataSent(TCustomWSocket*, WORD)
 void THttpCli::HandleDataAvailable(TCustomWSocket*, WORD error)
 {
     RestartTimeout();
+    if (ResponseOver()) {
+        if (m_ReceiveBuffer.Space() <= 0)
+            m_ReceiveBuffer.Clear();
+        const std::int32_t count =
+            m_CtrlSocket->Receive(m_ReceiveBuffer.WritePosition(), m_ReceiveBuffer.Space());
+        if (count > 0) {
+            m_ReceiveBuffer.Commit(count);
+            DropUnsolicitedData(error);
+        }
+        return;
+    }
     if (m_ReceiveBuffer.Space() <= 0) {
         // A header line this long cannot be held: the request fails rather
         // than waiting for a line end that has no room.
@@ -506,16 +586,40 @@ void THttpCli::HandleDataAvailable(TCustomWSocket*, WORD error)
             PostSetIdle();
         return;
     }
-    while (m_ReceiveBuffer.Fill() > 0 && m_ReceiveBuffer.TakeLine(m_CurrentLine)) {
-        if (m_RequestState == TRequestState::rsAwaitingHeader || m_RequestState == TRequestState::rsReceivingBody) {
-            if (m_LineHandler)
-                (this->*m_LineHandler)();
-            else
-                PostSetIdle();
-        } else if (OnUnsolicitedData) {
-            OnUnsolicitedData(this, error);
+    while (m_ReceiveBuffer.Fill() > 0) {
+        // What follows the end of a response is no part of it.
+        if (ResponseOver()) {
+            DropUnsolicitedData(error);
+            return;
         }
+        if (!m_ReceiveBuffer.TakeLine(m_CurrentLine))
+            return;
+        if (m_LineHandler)
+            (this->*m_LineHandler)();
+        else
+            PostSetIdle();
     }
+}
+
+bool THttpCli::ResponseOver() const
+{
+    return m_ResponseEnded || m_RequestKind == THttpRequest::hrNone ||
+           (m_RequestState != TRequestState::rsAwaitingHeader && m_RequestState != TRequestState::rsReceivingBody);
+}
+
+void THttpCli::DropUnsolicitedData(WORD error)
+{
+    int lines = 0;
+    std::string line;
+    while (m_ReceiveBuffer.TakeLine(line))
+        ++lines;
+    m_ReceiveBuffer.Clear();
+    // The peer is out of step with the requests: its connection goes first,
+    // so that a handler may start the next request.
+    if (m_CtrlSocket->State() != TSocketState::wsClosed)
+        CloseConnection();
+    for (int i = 0; i < lines && OnUnsolicitedData; ++i)
+        OnUnsolicitedData(this, error);
 }
 
 void THttpCli::ProcessHeaderLine()
@@ -523,6 +627,11 @@ void THttpCli::ProcessHeaderLine()
     if (m_HeaderLineCount == 0)
         FireHeaderBegin();
     ++m_HeaderLineCount;
+    m_HeaderBytes += static_cast<std::int64_t>(m_CurrentLine.size()) + 2;
+    if (m_HeaderBytes > kMaxHeaderBytes) {
+        FailConnection("HTTP header too long");
+        return;
+    }
 
     // Some servers send a page with no header at all.
     if (UpperPrefix(m_CurrentLine, 6) == "<HTML>") {
@@ -547,6 +656,8 @@ void THttpCli::ProcessHeaderLine()
         m_ResponseReason = status->Reason;
     } else if (const auto field = SplitHeaderField(m_CurrentLine)) {
         InterpretHeaderField(*field);
+        if (m_ResponseEnded)
+            return;  // the field failed the response
     }
     if (OnHeaderData)
         OnHeaderData(this);
@@ -555,13 +666,26 @@ void THttpCli::ProcessHeaderLine()
 void THttpCli::InterpretHeaderField(const THeaderField& field)
 {
     if (field.Name == "location") {
+        if (HasControlBytes(field.Value)) {
+            FailConnection("Invalid location");
+            return;
+        }
         m_RelocationPending = true;
-        ApplyLocation(field.Value, !m_Proxy.empty(), m_Target, m_Port, m_Username, m_Password);
+        if (ApplyLocation(field.Value, !m_Proxy.empty(), m_Target, m_Port, m_Username, m_Password))
+            m_CredentialsHost = m_Target.TargetHost;
     } else if (field.Name == "content-length") {
-        // A length that is not a number is as good as none.
-        m_ContentLength = ParseContentLength(field.Value).value_or(-1);
+        // A length that is no number is as good as none, and erases no
+        // other; two that differ leave the body's end unknown (RFC 7230 3.3.2).
+        const auto length = ParseContentLength64(field.Value);
+        if (length && m_ContentLength >= 0 && *length != m_ContentLength) {
+            FailConnection("Conflicting Content-Length");
+            return;
+        }
+        if (length)
+            m_ContentLength = *length;
     } else if (field.Name == "content-range") {
         ParseContentRange(field.Value, m_ContentRangeBegin, m_ContentRangeEnd);
+        m_RangeFromResponse = true;
     } else if (field.Name == "accept-ranges") {
         m_AcceptRanges = field.Value;
     } else if (field.Name == "content-type") {
@@ -593,6 +717,7 @@ void THttpCli::EndHeader()
         return;
     }
     if (m_ContentLength == 0 || ResponseHasNoBody()) {
+        m_ResponseEnded = true;
         FireHeaderEnd();
         PostSetIdle();
         return;
@@ -616,11 +741,14 @@ void THttpCli::EndHeader()
 
 void THttpCli::ProcessDocumentData()
 {
+    // The announced length is all of the document; what follows is not.
+    if (m_ContentLength >= 0 && static_cast<std::int64_t>(m_CurrentLine.size()) > m_ContentLength - m_ReceivedCount)
+        m_CurrentLine.resize(static_cast<std::size_t>(std::max<std::int64_t>(m_ContentLength - m_ReceivedCount, 0)));
     if (m_DocChunkCount == 0)
         FireDocBegin();
     ++m_DocChunkCount;
     const auto length = static_cast<std::int32_t>(m_CurrentLine.size());
-    AddWrapping(m_ReceivedCount, length);
+    m_ReceivedCount += length;
     if (m_ReceiveStream != nullptr) {
         try {
             m_ReceiveStream->WriteBuffer(m_CurrentLine.data(), length);
@@ -649,6 +777,8 @@ void THttpCli::FollowLocation(TCustomWSocket*, WORD)
 {
     m_IsConnected = false;
     m_RelocationPending = false;
+    // The body belongs to the relocated POST; the GET that follows has none.
+    m_Posting = false;
     PointSessionClosedAt(&THttpCli::HandleSessionClosed);
     if (++m_RelocationCount > kMaxRelocations) {
         m_ResponseStatus = 404;
@@ -684,11 +814,13 @@ void THttpCli::ChangeState(TRequestState newState)
     if (newState == m_RequestState)
         return;
     m_RequestState = newState;
-    if (newState == TRequestState::rsIdle)
+    // Posted before the handlers run: one of them may start the next
+    // request, and the report is this one's.
+    if (newState == TRequestState::rsIdle) {
         StopTimeout();
-    FireStateChange();
-    if (newState == TRequestState::rsIdle)
         PostRequestDone();
+    }
+    FireStateChange();
 }
 
 void THttpCli::PostRequestDone()
@@ -720,7 +852,8 @@ LRESULT THttpCli::HandleWindowMessage(UINT message, WPARAM wParam, LPARAM lParam
             StartConnection();
         return 0;
     case MSG_CLIENT_ABORT:
-        AbortRequest();
+        if (wParam == m_RequestSerial)
+            AbortRequest();
         return 0;
     case WM_TIMER:
         if (wParam == kTimeoutTimerId) {

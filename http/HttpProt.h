@@ -13,6 +13,7 @@
 #include "socket/WSocket.h"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -109,10 +110,11 @@ public:
     void SetCookie(const std::string& value) { m_Cookie = value; }
     const std::string& ContentTypePost() const { return m_ContentTypePost; }
     void SetContentTypePost(const std::string& value) { m_ContentTypePost = value; }
+    // Filled also by a response's content-range, which no later request sends.
     const std::string& ContentRangeBegin() const { return m_ContentRangeBegin; }
-    void SetContentRangeBegin(const std::string& value) { m_ContentRangeBegin = value; }
+    void SetContentRangeBegin(const std::string& value);
     const std::string& ContentRangeEnd() const { return m_ContentRangeEnd; }
-    void SetContentRangeEnd(const std::string& value) { m_ContentRangeEnd = value; }
+    void SetContentRangeEnd(const std::string& value);
     const std::string& AcceptRanges() const { return m_AcceptRanges; }
     bool MultiThreaded() const { return m_MultiThreaded; }
     virtual void SetMultiThreaded(bool value);
@@ -159,12 +161,14 @@ public:
     void SetReceiveStream(TStream* value) { m_ReceiveStream = value; }
     TStream* UploadStream() const { return m_UploadStream; }
     void SetUploadStream(TStream* value) { m_UploadStream = value; }
-    std::int32_t ReceivedCount() const { return m_ReceivedCount; }
-    std::int32_t UploadedCount() const { return m_UploadedCount; }
+    // Counted in 64 bits; these give the low 32 bits, as they always did.
+    std::int32_t ReceivedCount() const { return static_cast<std::int32_t>(m_ReceivedCount); }
+    std::int32_t UploadedCount() const { return static_cast<std::int32_t>(m_UploadedCount); }
     const std::vector<std::string>& ResponseHeader() const { return m_ResponseHeader; }
     std::int32_t ResponseStatus() const { return m_ResponseStatus; }
     const std::string& ResponseReason() const { return m_ResponseReason; }
-    std::int32_t ContentLength() const { return m_ContentLength; }
+    // -1 when none was announced; the low 32 bits of a longer one.
+    std::int32_t ContentLength() const { return static_cast<std::int32_t>(m_ContentLength); }
     const std::string& ContentType() const { return m_ContentType; }
     const std::string& DocumentName() const { return m_Target.DocumentName; }
     const std::string& CurrentUrl() const { return m_Target.CurrentUrl; }
@@ -213,7 +217,8 @@ public:
     virtual void RunRequest(THttpRequest kind);
     // Starts a request and returns; OnRequestDone tells its end.
     virtual void StartRequest(THttpRequest kind);
-    // Safe from any thread: another thread's call is handed to the client's.
+    // Safe from any thread: another thread's call is handed to the client's,
+    // for the request that runs when it is made.
     void AbortRequest();
 
 protected:
@@ -262,6 +267,14 @@ private:
     void InterpretHeaderField(const THeaderField& field);
     void EndHeader();
     bool ResponseHasNoBody() const;
+    // The response on this connection has ended, or none is expected.
+    bool ResponseOver() const;
+    // Drops what arrived after the end of a response, reporting its lines.
+    void DropUnsolicitedData(WORD error);
+    // Sets the socket up and calls Connect; the reason when that failed.
+    std::string ConnectSocket();
+    // Ends a connect that failed at once, for reason.
+    void FailConnect(TCustomWSocket* sender, const std::string& reason);
     // Ends a request that is running, as an abort does.
     void EndRunningRequest(const std::string& reason, std::int32_t doneError);
     // Ends a connected request at once: the failure is recorded, then closed.
@@ -291,6 +304,7 @@ private:
     std::string m_ContentTypePost = "application/x-www-form-urlencoded";
     std::string m_ContentRangeBegin;
     std::string m_ContentRangeEnd;
+    bool m_RangeFromResponse = false;  // the bounds above came from a response
     std::string m_AcceptRanges;
     bool m_MultiThreaded = false;
     std::uint8_t m_HTTPStream = 0;
@@ -307,12 +321,12 @@ private:
     // Results
     TStream* m_ReceiveStream = nullptr;
     TStream* m_UploadStream = nullptr;
-    std::int32_t m_ReceivedCount = 0;
-    std::int32_t m_UploadedCount = 0;
+    std::int64_t m_ReceivedCount = 0;
+    std::int64_t m_UploadedCount = 0;
     std::vector<std::string> m_ResponseHeader;
     std::int32_t m_ResponseStatus = 0;
     std::string m_ResponseReason;
-    std::int32_t m_ContentLength = -1;
+    std::int64_t m_ContentLength = -1;
     std::string m_ContentType;
     TRequestState m_RequestState = TRequestState::rsIdle;
     THttpRequest m_RequestKind = THttpRequest::hrNone;
@@ -331,10 +345,16 @@ private:
     std::string m_RequestBuffer;
     std::string m_CurrentLine;
     std::int32_t m_HeaderLineCount = 0;
+    std::int64_t m_HeaderBytes = 0;  // of the response on this connection, line ends counted as two
     std::int32_t m_DocChunkCount = 0;
     bool m_Posting = false;
     bool m_RelocationPending = false;
     bool m_InHeader = false;
+    // Set when the response on this connection has ended; nothing that
+    // arrives later changes the request's results.
+    bool m_ResponseEnded = false;
+    // Credentials go to this host only, not to another one a relocation names.
+    std::string m_CredentialsHost;
     // Receives each line or piece of a response: ProcessHeaderLine during
     // the header, ProcessDocumentData during the body.
     void (THttpCli::*m_LineHandler)() = nullptr;
@@ -347,9 +367,10 @@ private:
         std::string Port;
     };
     TSocksSettings m_RequestSocks;
-    // Numbers each request, so that an idle or reconnect message posted for
-    // an earlier one is recognised and dropped.
-    WPARAM m_RequestSerial = 0;
+    // Numbers each request, so that an idle, reconnect or abort message
+    // posted for an earlier one is recognised and dropped. Read by the
+    // threads that abort.
+    std::atomic<WPARAM> m_RequestSerial{0};
     // The thread that created the client and owns its windows.
     DWORD m_OwnerThreadId = 0;
 };

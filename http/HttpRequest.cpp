@@ -2,6 +2,7 @@
 
 #include "http/UrlParser.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -37,6 +38,15 @@ void ComputeRequestTarget(const std::string& url, const std::string& proxy,
     if (target.RequestTarget.empty())
         target.RequestTarget = "/";
     target.ConnectHost = parts.Host;
+}
+
+bool IsPortNumber(const std::string& port)
+{
+    if (port.empty() || port.size() > 5 ||
+        !std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return false;
+    const int number = std::stoi(port);
+    return number >= 1 && number <= 65535;
 }
 
 std::vector<std::string> BuildRequestHeader(const std::string& method, const std::string& version,

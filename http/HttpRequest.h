@@ -24,6 +24,9 @@ void ComputeRequestTarget(const std::string& url, const std::string& proxy,
                           const std::string& proxyPort, THttpTarget& target, std::string& port,
                           std::string& username, std::string& password);
 
+// A port as a URL names it: decimal, 1 to 65535.
+bool IsPortNumber(const std::string& port);
+
 // The property values that decide the request header.
 struct TRequestHeaderValues {
     std::string RequestTarget;

@@ -38,12 +38,13 @@ std::string AbsoluteOrigin(const TUrlParts& parts, const std::string& host)
            (parts.Port.empty() ? "" : ":" + parts.Port);
 }
 
-void TakeCredentials(const TUrlParts& parts, std::string& username, std::string& password)
+bool TakeCredentials(const TUrlParts& parts, std::string& username, std::string& password)
 {
-    if (!parts.User.empty() && !parts.Pass.empty()) {
-        username = parts.User;
-        password = parts.Pass;
-    }
+    if (parts.User.empty() || parts.Pass.empty())
+        return false;
+    username = parts.User;
+    password = parts.Pass;
+    return true;
 }
 
 }  // namespace
@@ -76,15 +77,20 @@ std::optional<THeaderField> SplitHeaderField(const std::string& line)
     return field;
 }
 
-std::optional<std::int32_t> ParseContentLength(const std::string& value)
+std::optional<std::int64_t> ParseContentLength64(const std::string& value)
 {
     const auto isBlank = [](unsigned char c) { return c <= ' '; };
     const auto first = std::find_if_not(value.begin(), value.end(), isBlank);
     const auto last = std::find_if_not(value.rbegin(), value.rend(), isBlank).base();
     if (first >= last)
         return std::nullopt;
-    const auto length = ParseDecimal(std::string(first, last), std::numeric_limits<std::int32_t>::max());
-    if (!length)
+    return ParseDecimal(std::string(first, last), std::numeric_limits<std::int64_t>::max());
+}
+
+std::optional<std::int32_t> ParseContentLength(const std::string& value)
+{
+    const auto length = ParseContentLength64(value);
+    if (!length || *length > std::numeric_limits<std::int32_t>::max())
         return std::nullopt;
     return static_cast<std::int32_t>(*length);
 }
@@ -122,29 +128,28 @@ void ApplyHtmlNameRule(std::string& documentName, const std::string& contentType
         ReplaceExtension(documentName, "htm");
 }
 
-void ApplyLocation(const std::string& location, bool viaProxy, THttpTarget& target,
+bool ApplyLocation(const std::string& location, bool viaProxy, THttpTarget& target,
                    std::string& port, std::string& username, std::string& password)
 {
     if (location.compare(0, 1, "/") == 0) {
-        if (viaProxy) {
-            const TUrlParts previous = ParseUrl(target.RequestTarget, "");
-            target.CurrentUrl = AbsoluteOrigin(previous, previous.Host) + location;
-            target.RequestTarget = target.CurrentUrl;
-            TakeCredentials(previous, username, password);
-        } else {
+        if (!viaProxy) {
             target.RequestTarget = location;
             target.CurrentUrl = "http://" + target.ConnectHost + location;
+            return false;
         }
-        return;
+        const TUrlParts previous = ParseUrl(target.RequestTarget, "");
+        target.CurrentUrl = AbsoluteOrigin(previous, previous.Host) + location;
+        target.RequestTarget = target.CurrentUrl;
+        return TakeCredentials(previous, username, password);
     }
     // The scheme test is exact: "https://" or "HTTP://" count as relative.
     if (location.compare(0, 7, "http://") != 0) {
         target.RequestTarget = UrlDirectory(target.RequestTarget) + location;
         target.CurrentUrl = "http://" + target.ConnectHost + "/" + target.RequestTarget;
-        return;
+        return false;
     }
     const TUrlParts parts = ParseUrl(location, "");
-    TakeCredentials(parts, username, password);
+    const bool named = TakeCredentials(parts, username, password);
     // A location that names no host stays on the current one.
     const bool sameHost = parts.Host.empty();
     if (!sameHost) {
@@ -152,12 +157,15 @@ void ApplyLocation(const std::string& location, bool viaProxy, THttpTarget& targ
         port = parts.Port.empty() ? "80" : parts.Port;
     }
     if (viaProxy) {
-        target.CurrentUrl = AbsoluteOrigin(parts, target.TargetHost) + parts.Path;
+        // The proxy learns the port from the absolute URL alone.
+        const TUrlParts origin = sameHost ? ParseUrl(target.RequestTarget, "") : parts;
+        target.CurrentUrl = AbsoluteOrigin(origin, target.TargetHost) + parts.Path;
         target.RequestTarget = target.CurrentUrl;
-        return;
+        return named;
     }
     target.ConnectHost = target.TargetHost;
     target.RequestTarget = parts.Path.empty() ? "/" : parts.Path;
     target.CurrentUrl = parts.Proto + "://" + target.TargetHost +
                         (parts.Path.empty() ? std::string() : target.RequestTarget);
+    return named;
 }

@@ -27,6 +27,8 @@ std::optional<THeaderField> SplitHeaderField(const std::string& line);
 // The decimal value with surrounding blanks removed; nullopt when it is not
 // a number from 0 to 2^31-1.
 std::optional<std::int32_t> ParseContentLength(const std::string& value);
+// The same for a length of any size up to 18 digits, as the client reads it.
+std::optional<std::int64_t> ParseContentLength64(const std::string& value);
 
 // "bytes 100-199/1000" gives "100" and "199".
 void ParseContentRange(const std::string& value, std::string& rangeBegin, std::string& rangeEnd);
@@ -41,6 +43,7 @@ void ApplyHtmlNameRule(std::string& documentName, const std::string& contentType
 
 // Changes the target as a "location" value asks, at once (with a proxy
 // when viaProxy). port, username and password change where the location
-// says so. Leaves ConnectHost at the proxy when viaProxy.
-void ApplyLocation(const std::string& location, bool viaProxy, THttpTarget& target,
+// says so; true when it named credentials. Leaves ConnectHost at the proxy
+// when viaProxy.
+bool ApplyLocation(const std::string& location, bool viaProxy, THttpTarget& target,
                    std::string& port, std::string& username, std::string& password);

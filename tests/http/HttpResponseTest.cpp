@@ -125,6 +125,7 @@ const LocationCase kLocationCases[] = {
     {"http://other:8080/x", true, "px", "h", "3128", "http://h/a", "px", "other", "8080",
      "http://other:8080/x", "http://other:8080/x"},
     {"http:///x", true, "px", "h", "3128", "http://h/a", "px", "h", "3128", "http://h/x", "http://h/x"},
+    {"http:///x", true, "px", "h", "3128", "http://h:8080/a", "px", "h", "3128", "http://h:8080/x", "http://h:8080/x"},
 };
 
 TEST(Relocation, EveryRowDirectAndThroughProxy)

@@ -68,10 +68,10 @@ bool TEventLog::Has(const std::string& event) const
     return std::find(Events.begin(), Events.end(), event) != Events.end();
 }
 
-std::string BlockingGetResult(THttpCli& client)
+std::string BlockingGetResult(THttpCli& client, THttpRequest kind)
 {
     try {
-        client.BlockingGet();
+        client.RunRequest(kind);
         return "";
     } catch (const EHttpException& e) {
         return std::to_string(e.ErrorCode()) + " " + e.Message();

@@ -24,5 +24,6 @@ struct TEventLog {
     bool Has(const std::string& event) const;
 };
 
-// Runs a blocking GET; returns "" or the exception's code and message.
-std::string BlockingGetResult(THttpCli& client);
+// Runs a blocking request (a GET unless told); returns "" or the
+// exception's code and message.
+std::string BlockingGetResult(THttpCli& client, THttpRequest kind = THttpRequest::hrGet);
