@@ -741,8 +741,12 @@ void THttpCli::EndHeader()
 
 void THttpCli::ProcessDocumentData()
 {
-    // The announced length is all of the document; what follows is not.
-    if (m_ContentLength >= 0 && static_cast<std::int64_t>(m_CurrentLine.size()) > m_ContentLength - m_ReceivedCount)
+    // The announced length is all of the document. More bytes than that
+    // make the length doubtful, the document perhaps cut: it is delivered
+    // as announced, and the request fails.
+    const bool longer =
+        m_ContentLength >= 0 && static_cast<std::int64_t>(m_CurrentLine.size()) > m_ContentLength - m_ReceivedCount;
+    if (longer)
         m_CurrentLine.resize(static_cast<std::size_t>(std::max<std::int64_t>(m_ContentLength - m_ReceivedCount, 0)));
     if (m_DocChunkCount == 0)
         FireDocBegin();
@@ -759,6 +763,10 @@ void THttpCli::ProcessDocumentData()
         }
     }
     FireDocData(m_CurrentLine.data(), length);
+    if (longer && m_RequestState == TRequestState::rsReceivingBody) {
+        FailConnection("Document longer than announced");
+        return;
+    }
     // A server that keeps the connection alive would otherwise hold the
     // request until its own time-out.
     if (m_ContentLength > 0 && m_ReceivedCount >= m_ContentLength &&
