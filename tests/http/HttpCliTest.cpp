@@ -361,13 +361,12 @@ TEST_F(THttpCliTest, ResponseEndsWhereItEnds)
         const char* response;
         std::string later;
         int status;
-        const char* document;
     } cases[] = {
-        {THttpRequest::hrGet, "HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\nHTTP/1.0 500 Injected\r\n\r\n", "", 200, ""},
-        {THttpRequest::hrGet, "HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n", std::string(9000, 'a'), 200, ""},
-        {THttpRequest::hrHead, "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello", "", 200, ""},
-        {THttpRequest::hrGet, "HTTP/1.0 204 No Content\r\n\r\nhello", "", 204, ""},
-        {THttpRequest::hrGet, "HTTP/1.0 304 Not Modified\r\nContent-Length: 5\r\n\r\nhello", "", 304, ""},
+        {THttpRequest::hrGet, "HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\nHTTP/1.0 500 Injected\r\n\r\n", "", 200},
+        {THttpRequest::hrGet, "HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n", std::string(9000, 'a'), 200},
+        {THttpRequest::hrHead, "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello", "", 200},
+        {THttpRequest::hrGet, "HTTP/1.0 204 No Content\r\n\r\nhello", "", 204},
+        {THttpRequest::hrGet, "HTTP/1.0 304 Not Modified\r\nContent-Length: 5\r\n\r\nhello", "", 304},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.response);
@@ -386,8 +385,8 @@ TEST_F(THttpCliTest, ResponseEndsWhereItEnds)
         ASSERT_TRUE(PumpUntil([&] { return closedByClient && log.Done; }));
         EXPECT_EQ(client.ResponseStatus(), c.status);
         EXPECT_EQ(client.ResponseReason().find("Injected"), std::string::npos);
-        EXPECT_EQ(document.Bytes(), c.document);
-        EXPECT_EQ(client.ReceivedCount(), static_cast<std::int32_t>(document.Bytes().size()));
+        EXPECT_EQ(document.Bytes(), "");
+        EXPECT_EQ(client.ReceivedCount(), 0);
         EXPECT_EQ(std::count(log.Events.begin(), log.Events.end(), "HeaderEnd"), 1);
         EXPECT_EQ(log.DoneError, 0);
     }
