@@ -6,7 +6,6 @@
 #include "app/ResponseRules.h"
 #include "app/UUpdateQVWin.h"
 #include "http/HttpProt.h"
-#include "http/HttpResponse.h"
 #include "platform/FileUtils.h"
 #include "platform/Streams.h"
 #include "platform/Win32.h"
@@ -15,7 +14,7 @@
 #include <QTreeWidget>
 
 #include <cmath>
-#include <optional>
+#include <limits>
 #include <stdexcept>
 
 namespace {
@@ -39,14 +38,6 @@ const TStatusTexts kChineseStatus = {
 
 constexpr int kColumnStatus = 1;
 
-std::string Upper(std::string text)
-{
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return text;
-}
-
 }  // namespace
 
 THTTPThread::THTTPThread(TUpdateQVWin& window) : TThread(true), m_Window(window), m_Timeout(kHttpTimeoutSeconds) {}
@@ -66,7 +57,7 @@ THTTPThread::~THTTPThread()
 
 std::string THTTPThread::TargetPath() const
 {
-    return InstallDir + "\\" + m_CopyTo + m_FileName;
+    return TargetPathOf(m_CopyTo, m_FileName);
 }
 
 void THTTPThread::AbortDownload()
@@ -84,11 +75,6 @@ void THTTPThread::Execute()
     m_ExpectedSize = 0;
     m_Succeeded = false;
 
-    // A run that stopped between its two renames left only the backup: it
-    // is the installed file, so it goes back before anything else happens.
-    if (FileExists(BackupPath()) && !FileExists(TargetPath()))
-        RenameFile(BackupPath(), TargetPath());
-
     try {
         m_Succeeded = Download();
     } catch (const std::exception&) {
@@ -98,7 +84,7 @@ void THTTPThread::Execute()
     if (m_Succeeded) {
         SetStatus(texts.Success);
     } else {
-        RenameFile(BackupPath(), TargetPath());  // fails harmlessly without a backup
+        // A backup is never touched here: the step that made it put it back.
         DeleteFile(DownloadPath());
         SetStatus(texts.Failed);
     }
@@ -126,7 +112,7 @@ bool THTTPThread::Download()
     };
     m_HttpCli->OnHeaderData = [this](THttpCli* sender) { CliHeaderData(sender); };
 
-    if (FileExists(BackupPath()))
+    if (FileExists(BackupPath()) && FileExists(TargetPath()))
         DeleteFile(BackupPath());  // left by an earlier run whose target is in place
 
     SetStatus(texts.Connecting);
@@ -143,18 +129,20 @@ bool THTTPThread::Download()
     m_HttpCli->SetReceiveStream(nullptr);
     download.reset();
 
-    if (!DownloadComplete() || m_AbortRequested)
+    if (m_AbortRequested || CutShort(*m_HttpCli))
         return false;
+    // The bytes reach the disk before the file takes the target's name.
+    if (!DownloadComplete() || !FlushFile(DownloadPath())) {
+        SetStatus(texts.ReplaceFailed);
+        return false;
+    }
     Synchronize([this] { ReplaceFile(); });
     return m_Succeeded;
 }
 
 bool THTTPThread::DownloadComplete() const
 {
-    const std::int32_t status = m_HttpCli->ResponseStatus();
-    if (status < 200 || status > 299 || m_LengthInvalid)
-        return false;
-    return ReceivedAsAnnounced(*m_HttpCli);
+    return ReceivedWhole(*m_HttpCli);
 }
 
 void THTTPThread::SetStatus(const std::string& text)
@@ -180,7 +168,6 @@ void THTTPThread::ShowStatus()
 void THTTPThread::ReplaceFile()
 {
     const TStatusTexts& texts = m_Language != 0 ? kChineseStatus : kEnglishStatus;
-    const std::string target = TargetPath();
     m_Succeeded = true;
     auto fail = [&] {
         SetStatus(texts.ReplaceFailed);
@@ -191,18 +178,7 @@ void THTTPThread::ReplaceFile()
         fail();
         return;
     }
-    if (FileExists(target)) {
-        if (!RenameFile(target, BackupPath())) {
-            fail();
-            return;
-        }
-        if (RenameFile(DownloadPath(), target))
-            DeleteFile(BackupPath());  // a backup that stays is removed by the next run
-        else
-            fail();  // the backup goes back in the failure path
-        return;
-    }
-    if (!RenameFile(DownloadPath(), target))
+    if (!InstallDownload(TargetPath()))
         fail();
 }
 
@@ -220,24 +196,11 @@ void THTTPThread::FinishEntry()
 
 void THTTPThread::CliHeaderData(THttpCli* sender)
 {
-    const std::vector<std::string>& header = sender->ResponseHeader();
-    if (header.empty())
-        return;
-    if (header.size() == 1)
-        m_LengthInvalid = false;  // a new response: a relocation's length does not count
-    const std::string& line = header.back();
-    if (Upper(line).find("CONTENT-LENGTH") == std::string::npos)
-        return;
-    const std::size_t colon = line.find(':');
-    // A length that is no number fails the file instead of ending the
-    // client's receive pass half way; the client reads it the same way.
-    const std::optional<std::int32_t> length =
-        ParseContentLength(colon == std::string::npos ? line : line.substr(colon + 1));
-    if (!length) {
-        m_LengthInvalid = true;
-        return;
-    }
-    m_ExpectedSize = *length;
+    // Only the field named Content-Length counts, as the client read it; a
+    // relocation's length goes with its response.
+    const auto length = sender->ContentLength();
+    m_ExpectedSize = length > 0 && length <= std::numeric_limits<std::int32_t>::max()
+                         ? static_cast<std::int32_t>(length) : 0;
 }
 
 void THTTPThread::CliDocData(THttpCli* sender, const void*, std::int32_t)

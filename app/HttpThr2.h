@@ -4,6 +4,7 @@
 // Everything the window shows is handed to the main thread.
 #pragma once
 
+#include "app/FileReplacement.h"
 #include "platform/Thread.h"
 
 #include <atomic>
@@ -47,8 +48,8 @@ public:
     bool Succeeded() const { return m_Succeeded; }
 
     std::string TargetPath() const;
-    std::string DownloadPath() const { return TargetPath() + "_"; }
-    std::string BackupPath() const { return TargetPath() + ".bak"; }
+    std::string DownloadPath() const { return DownloadPathOf(TargetPath()); }
+    std::string BackupPath() const { return BackupPathOf(TargetPath()); }
 
     // Main thread: ends the download; the worker then takes its failure
     // path. The abort itself runs on the worker's thread.
@@ -71,7 +72,6 @@ private:
     std::string m_StatusText;
     std::string m_ShownText;  // the status last handed over, to skip repeats
     std::int32_t m_ExpectedSize = 0;
-    bool m_LengthInvalid = false;  // the response announced a length that is no number
     std::int32_t m_Language = 0;
     std::int32_t m_EntryNo = 0;
     std::int32_t m_RowNo = 0;

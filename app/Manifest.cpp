@@ -1,4 +1,5 @@
 // Reading the stored manifest into the window's log and file list.
+#include "app/FileEntryRules.h"
 #include "app/Globals.h"
 #include "app/ManifestRules.h"
 #include "app/UUpdateQVWin.h"
@@ -47,11 +48,11 @@ bool TUpdateQVWin::ReadManifest(const std::string& fileName)
             UpdateMemo->Add(line);
             break;
         case TManifestBody::TLineKind::File:
-            // A name or destination reaching outside the installation is never listed.
+            // A name or destination that could reach another file is never listed.
             if (IsSafeFileEntry(meaning.File))
                 AddFileRow(*FilesList, meaning.File);
             else
-                UpdateMemo->Add("Unsafe file entry skipped: " + line);
+                UpdateMemo->Add("Unsafe file entry skipped: " + EscapeControls(line));
             break;
         case TManifestBody::TLineKind::Section:
         case TManifestBody::TLineKind::Blank:

@@ -173,29 +173,3 @@ TManifestBody::TLine TManifestBody::Classify(const std::string& line)
         return {TLineKind::Blank, {}};
     return {TLineKind::File, ParseFileLine(line)};
 }
-
-bool IsSafeFileEntry(const TManifestFile& file)
-{
-    const std::string& name = file.FileName;
-    if (name.empty() || name == "." || name == "..")
-        return false;
-    if (name.find_first_of("\\/:") != std::string::npos)
-        return false;
-
-    const std::string& dest = file.CopyTo;
-    if (!dest.empty() && (dest[0] == '\\' || dest[0] == '/'))
-        return false;
-    const bool driveLetter = dest.size() >= 2 && dest[1] == ':' &&
-                             ((dest[0] >= 'A' && dest[0] <= 'Z') || (dest[0] >= 'a' && dest[0] <= 'z'));
-    if (driveLetter)
-        return false;
-    // A ".." segment anywhere, whichever separator delimits it.
-    std::size_t start = 0;
-    while (start <= dest.size()) {
-        const std::size_t end = std::min(dest.find_first_of("\\/", start), dest.size());
-        if (dest.compare(start, end - start, "..") == 0)
-            return false;
-        start = end + 1;
-    }
-    return true;
-}

@@ -71,7 +71,3 @@ private:
 // A file line: with "=", the trimmed text before the first "=" and the
 // trimmed rest; without, the whole line as it is and no destination.
 TManifestFile ParseFileLine(const std::string& line);
-
-// Whether installing `file` would stay inside the installation directory:
-// a plain, non-empty name and a relative destination without "..".
-bool IsSafeFileEntry(const TManifestFile& file);

@@ -1,6 +1,8 @@
 // "Online &Update" starts one download worker per checked row, up to ten;
-// "&Abort" ends a running check or every worker of a running run.
+// "&Abort" ends a running check or every worker of a running run, until the last has ended.
 #include "app/AnsiWidgets.h"
+#include "app/FileEntryRules.h"
+#include "app/FileReplacement.h"
 #include "app/Globals.h"
 #include "app/HttpThr2.h"
 #include "app/ManifestRules.h"
@@ -11,6 +13,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTreeWidget>
+
+#include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -23,6 +28,11 @@ const char* const kNotUpdatedEnglish = "Not updated: 10 files per run";
 // 未更新: 每次最多 10 个文件
 const char* const kNotUpdatedChinese =
     "\xce\xb4\xb8\xfc\xd0\xc2: \xc3\xbf\xb4\xce\xd7\xee\xb6\xe0 10 \xb8\xf6\xce\xc4\xbc\xfe";
+
+const char* const kSameFileEnglish = "Skipped, its file is taken by an earlier entry: ";
+// 已跳过, 与前面的文件冲突:
+const char* const kSameFileChinese =
+    "\xd2\xd1\xcc\xf8\xb9\xfd, \xd3\xeb\xc7\xb0\xc3\xe6\xb5\xc4\xce\xc4\xbc\xfe\xb3\xe5\xcd\xbb: ";
 
 enum { kColumnFiles, kColumnStatus, kColumnCopyTo };
 
@@ -46,31 +56,46 @@ void TUpdateQVWin::ButtUpdateClick()
 
     UpdateFileCount = 0;
     UpdateFiles.clear();
+    std::vector<int> rowIndexes;  // of each entry
+    TClaimedFiles claimed;
     for (int rowIndex = 0; rowIndex < FilesList->topLevelItemCount(); ++rowIndex) {
         QTreeWidgetItem& row = *FilesList->topLevelItem(rowIndex);
         if (row.checkState(kColumnFiles) != Qt::Checked)
             continue;
+        TUpdateFileInfo entry;
+        entry.FileName = ItemText(row, kColumnFiles);
+        entry.Running = 1;
+        entry.CopyTo = TrimControls(ItemText(row, kColumnCopyTo));
         if (UpdateFileCount == kMaxWorkers) {
             // Said in the row, so that nobody takes it for updated.
             SetItemText(row, kColumnStatus, english ? kNotUpdatedEnglish : kNotUpdatedChinese);
             continue;
         }
+        // Two workers on one file would install one's bytes under the
+        // other's name, or delete what the other installed.
+        if (!claimed.Claim(TargetPathOf(entry.CopyTo, entry.FileName))) {
+            UpdateMemo->Add(std::string(english ? kSameFileEnglish : kSameFileChinese) + entry.FileName);
+            continue;
+        }
         ++UpdateFileCount;
-        TUpdateFileInfo entry;
-        entry.FileName = ItemText(row, kColumnFiles);
-        entry.Running = 1;
-        entry.CopyTo = TrimControls(ItemText(row, kColumnCopyTo));
         UpdateFiles.push_back(entry);
+        rowIndexes.push_back(rowIndex);
+    }
 
-        auto& slot = Workers[UpdateFileCount - 1];
+    // Before any worker exists, so that no worker ever meets another's backup.
+    for (const TUpdateFileInfo& entry : UpdateFiles)
+        RestoreOrphanedBackup(TargetPathOf(entry.CopyTo, entry.FileName));
+
+    for (std::int32_t i = 0; i < UpdateFileCount; ++i) {
+        auto& slot = Workers[i];
         slot.reset();  // a worker of an earlier run, ended by now
         slot = std::make_unique<THTTPThread>(*this);
         slot->Setup(0);
-        slot->SetFileName(entry.FileName);
-        slot->SetRowNo(rowIndex + 1);
-        slot->SetEntryNo(UpdateFileCount);
+        slot->SetFileName(UpdateFiles[i].FileName);
+        slot->SetRowNo(rowIndexes[i] + 1);
+        slot->SetEntryNo(i + 1);
         slot->SetLanguage(english ? 0 : 1);
-        slot->SetCopyTo(entry.CopyTo);
+        slot->SetCopyTo(UpdateFiles[i].CopyTo);
         slot->SetBaseURL(baseURL);
         slot->SetTimeout(m_DownloadTimeout);
         slot->Resume();
@@ -85,17 +110,15 @@ void TUpdateQVWin::ButtUpdateClick()
 
 void TUpdateQVWin::ButtAbortClick()
 {
-    switch (RunMode) {
-    case 1:
-        CheckHttpCli->AbortRequest();
-        RunMode = 0;
-        break;
-    case 2:
+    // Every ended file sets RunMode to 0: a run lasts while any entry runs.
+    const bool updating = std::any_of(UpdateFiles.begin(), UpdateFiles.begin() + UpdateFileCount,
+                                      [](const TUpdateFileInfo& entry) { return entry.Running == 1; });
+    if (RunMode == 2 || updating) {
         DisposeWorkers(true);
         RunMode = 0;
-        break;
-    default:
-        break;
+    } else if (RunMode == 1) {
+        CheckHttpCli->AbortRequest();
+        RunMode = 0;
     }
 }
 

@@ -7,6 +7,9 @@ bool FileExists(const std::string& path);       // a directory is not a file
 bool DirectoryExists(const std::string& path);  // a file is not a directory
 bool DeleteFile(const std::string& path);
 bool RenameFile(const std::string& oldName, const std::string& newName);  // never overwrites
+// Until the disk holds the file's bytes, or the folder's names as they are now.
+bool FlushFile(const std::string& path);
+bool FlushFolder(const std::string& path);
 
 // The path of this layer's Linux view of a "\"-separated path.
 std::string NativePath(const std::string& path);

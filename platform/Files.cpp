@@ -210,13 +210,22 @@ DWORD GetFileAttributesA(const char* path)
 }
 
 HANDLE CreateFileA(const char* path, DWORD desiredAccess, DWORD shareMode, void* /*security*/,
-                   DWORD creationDisposition, DWORD /*flagsAndAttributes*/, HANDLE /*templateFile*/)
+                   DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE /*templateFile*/)
 {
     if (!path) { SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE; }
     std::string native = NativePath(path);
     DWORD error = ERROR_SUCCESS;
     bool existed = false;
-    int fd = OpenSharedFile(native, desiredAccess, shareMode, creationDisposition, error, existed);
+    int fd = -1;
+    if ((flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) && creationDisposition == OPEN_EXISTING &&
+        GetFileAttributesA(path) == FILE_ATTRIBUTE_DIRECTORY) {
+        // A folder, for FlushFileBuffers: read-only here, as POSIX opens folders.
+        fd = open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        error = fd < 0 ? WinErrorFromErrno(errno, native) : ERROR_SUCCESS;
+        existed = true;
+    } else {
+        fd = OpenSharedFile(native, desiredAccess, shareMode, creationDisposition, error, existed);
+    }
     if (fd < 0) { SetLastError(error); return INVALID_HANDLE_VALUE; }
     auto file = std::make_shared<FileHandle>(fd);
     {
@@ -304,6 +313,14 @@ DWORD SetFilePointer(HANDLE handle, LONG distance, LONG* distanceHigh, DWORD mov
     if (distanceHigh) *distanceHigh = static_cast<LONG>(static_cast<std::uint64_t>(target) >> 32);
     SetLastError(ERROR_SUCCESS);
     return static_cast<DWORD>(target & 0xFFFFFFFF);
+}
+
+BOOL FlushFileBuffers(HANDLE handle)
+{
+    std::shared_ptr<FileHandle> file = LookUp(handle);
+    if (!file) return Fail(ERROR_INVALID_HANDLE);
+    if (fsync(file->fd) != 0) return Fail(WinErrorFromErrno(errno, {}));
+    return TRUE;
 }
 
 BOOL CloseHandle(HANDLE handle)

@@ -188,6 +188,7 @@ constexpr DWORD GENERIC_READ = 0x80000000u;
 constexpr DWORD GENERIC_WRITE = 0x40000000u;
 constexpr DWORD FILE_SHARE_READ = 0x00000001u;
 constexpr DWORD FILE_SHARE_WRITE = 0x00000002u;
+constexpr DWORD FILE_FLAG_BACKUP_SEMANTICS = 0x02000000u;  // lets CreateFileA open a folder
 constexpr DWORD CREATE_NEW = 1;
 constexpr DWORD CREATE_ALWAYS = 2;
 constexpr DWORD OPEN_EXISTING = 3;
@@ -204,6 +205,7 @@ HANDLE CreateFileA(const char* path, DWORD desiredAccess, DWORD shareMode, void*
 BOOL ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read, void* overlapped);
 BOOL WriteFile(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written, void* overlapped);
 DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD moveMethod);
+BOOL FlushFileBuffers(HANDLE file);  // to the disk; a folder's handle flushes its entries
 BOOL CloseHandle(HANDLE handle);
 BOOL DeleteFileA(const char* path);
 BOOL MoveFileA(const char* existingName, const char* newName);  // never overwrites

@@ -159,7 +159,13 @@ TEST(Demo, EnglishCheckAndRunInstallTheRelease)
 
 TEST(Demo, ChineseChannelOnTheSecondServer)
 {
-    const TDemoRun run = RunDemo("chinese", FreeLoopbackPort(), "--chinese --server2");
+    // Nothing listens on server 1: all that arrives comes from server 2.
+    const int port = FreeLoopbackPort();
+    int nowhere = FreeLoopbackPort();
+    while (nowhere == port)
+        nowhere = FreeLoopbackPort();
+    const TDemoRun run =
+        RunDemo("chinese", port, "--chinese --server2 --host1 127.0.0.1:" + std::to_string(nowhere));
     ASSERT_EQ(run.ExitCode, 0) << run.Output;
 
     // The GBK notes reach the log intact, and the statuses are Chinese.

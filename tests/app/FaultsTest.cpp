@@ -25,12 +25,14 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <thread>
 
@@ -42,6 +44,9 @@ using Lines = std::vector<std::string>;
 const std::string kInstalled = "the installed release\n";
 const char* const kFetchFailed = "Can not get newest version infomation.";
 const char* const kReadFailed = "Can not get the newest infomation";
+// Every check and run ends within this: before a long time-out, and before
+// a stalled server gives up its connection (kServerWaitMs).
+constexpr int kEndWithinMs = kServerWaitMs * 3 / 4;
 
 bool LongRun()
 {
@@ -131,6 +136,11 @@ const std::vector<TMisbehaviour>& Misbehaviours()
          [](TServerConnection& c, const std::string& body, std::size_t) {
              c.Write("HTTP/1.0 200 OK\r\n\x01\xfe no colon\r\n:\r\n\x7f\x80:\xff\x00\r\n" + std::string(300, '\x9c') +
                      "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+         }},
+        {"a header that mentions Content-Length", TExpect::Succeeds, TExpect::Succeeds,
+         [](TServerConnection& c, const std::string& body, std::size_t) {
+             c.Write("HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+                     "\r\nAccess-Control-Expose-Headers: Content-Length\r\n\r\n" + body);
          }},
         {"no HTTP at all", TExpect::Fails, TExpect::Fails,
          [](TServerConnection& c, const std::string&, std::size_t) { c.Write(PatternBytes(2048, 9)); }},
@@ -232,12 +242,13 @@ class Faults : public TUpdaterTest {
 protected:
     // "&Check" against `host` while `during` runs from the event loop (it
     // returns true once it has done its part). Records and checks the outcome.
+    // `timeout` is the client's: with a long one only "&Abort" ends the check in time.
     void Check(const std::string& fault, const std::string& host, TExpect expect,
-               const std::function<bool(TUpdateQVWin&)>& during = {})
+               const std::function<bool(TUpdateQVWin&)>& during = {}, std::int32_t timeout = 1)
     {
         install.WriteFile("Quorvan.exe", kInstalled);
         TUpdateQVWin window(host, web.Host());
-        window.CheckHttpCli->SetTimeout(1);
+        window.CheckHttpCli->SetTimeout(timeout);
         QTimer poll;
         if (during) {
             QObject::connect(&poll, &QTimer::timeout, [&] {
@@ -246,8 +257,10 @@ protected:
             });
             poll.start(2);
         }
+        const auto start = std::chrono::steady_clock::now();
         window.ButtNextClick();
         poll.stop();
+        const bool ended = std::chrono::steady_clock::now() - start < std::chrono::milliseconds(kEndWithinMs);
 
         const Lines log = window.UpdateMemo->Lines();
         const std::string last = log.empty() ? "" : log.back();
@@ -256,7 +269,8 @@ protected:
         const bool failed = (last == kFetchFailed && RunMode == 0) || last == kReadFailed;
         const bool idle = Buttons(window) == (listed ? "1011" : "1010");
         const bool said = listed ? expect != TExpect::Fails && !failed : failed && expect != TExpect::Succeeds;
-        const bool sound = idle && said && Installed("Quorvan.exe") == kInstalled && !Exists("update.ini");
+        const bool sound =
+            ended && idle && said && Installed("Quorvan.exe") == kInstalled && !Exists("update.ini");
         Table().push_back({fault, "check", listed ? "listed Quorvan.exe" : last, sound});
         EXPECT_TRUE(sound) << fault << ": " << Join(log) << ", buttons " << Buttons(window) << ", RunMode " << RunMode;
     }
@@ -266,17 +280,18 @@ protected:
     // returns true. Records and checks the outcome; `expectB` is Either
     // where the fault also reaches b.dll.
     void Run(const std::string& fault, TFaultServer& server, const std::string& release, TExpect expectA,
-             const std::function<bool(TUpdateQVWin&)>& during = {}, TExpect expectB = TExpect::Succeeds)
+             const std::function<bool(TUpdateQVWin&)>& during = {}, TExpect expectB = TExpect::Succeeds,
+             std::int32_t timeout = 1)
     {
         web.Put("update/eng/update.ini", "1.15\r\n[FILESLIST]\r\na.dll\r\nb.dll\r\n");
         for (const char* name : {"a.dll", "b.dll"})
             install.WriteFile(name, kInstalled);
+        std::vector<Lines> texts(2);  // outlives the window, whose last workers may still write
         TUpdateQVWin window(web.Host(), server.Host());
         window.ButtNextClick();
         ASSERT_EQ(window.FilesList->topLevelItemCount(), 2);
         window.Server2->click();
-        window.SetDownloadTimeout(1);
-        std::vector<Lines> texts(2);
+        window.SetDownloadTimeout(timeout);
         QObject::connect(window.FilesList, &QTreeWidget::itemChanged, [&](QTreeWidgetItem* item, int column) {
             const int row = window.FilesList->indexOfTopLevelItem(item);
             const std::string text = ItemText(*item, 1);
@@ -287,10 +302,12 @@ protected:
 
         window.ButtUpdateClick();
         bool done = !during;
-        const bool ended = ProcessUntil([&] {
-            done = done || during(window);
-            return done && RunMode == 0 && Buttons(window) == "1011";
-        });
+        const bool ended = ProcessUntil(
+            [&] {
+                done = done || during(window);
+                return done && RunMode == 0 && Buttons(window) == "1011";
+            },
+            kEndWithinMs);
 
         // A row says success only with the new file in place, failure only
         // with the installed one, and nothing is left beside it.
@@ -451,19 +468,23 @@ TEST_F(Faults, AbortAtEachMoment)
                     c.WaitForClose();
                 };
             };
+            // In a run only once b.dll has ended: "&Abort" must still reach a.dll.
             const auto abort = [&](TUpdateQVWin& window) {
-                if (!reached || !window.ButtAbort->isEnabled())
+                const QTreeWidgetItem* b = window.FilesList->topLevelItem(1);
+                if (!reached || (b && ItemText(*b, 1) != "Update Success"))
                     return false;
-                window.ButtAbort->click();
+                if (window.ButtAbort->isEnabled())  // else a.dll has ended too
+                    window.ButtAbort->click();
                 return true;
             };
+            // Time-outs longer than the wait: only "&Abort" can end these in time.
             {
                 TFaultServer server("/update/eng/update.ini", at(manifest), "");
-                Check(moment.Name, server.Host(), moment.Expect, abort);
+                Check(moment.Name, server.Host(), moment.Expect, abort, 60);
             }
             reached = false;
             TFaultServer server("/update/eng/a.dll", at(release), release);
-            Run(moment.Name, server, release, moment.Expect, abort, TExpect::Either);
+            Run(moment.Name, server, release, moment.Expect, abort, TExpect::Either, 60);
         }
 }
 
@@ -494,15 +515,58 @@ TUpdaterRun RunUpdater(const std::string& host, const std::string& registry, con
     return run;
 }
 
+// A registry file in `settings` that names `installation`.
+std::string RegistryFile(const TTempDir& settings, const std::string& installation)
+{
+    return settings.WriteFile("registry.reg",
+                              "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Quorvan]\n"
+                              "\"Install Dir\"=\"" + installation + "\"\n");
+}
+
+// The environment that preloads the recorder of file calls, writing to `calls`.
+std::string RecordingInto(const std::string& calls)
+{
+    // The preloaded library must not trip the sanitizers' check that they load first.
+    return "ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD='" QV_BINARY_DIR
+           "/bin/libqvrecordfilecalls.so' QVUPDATE_FILE_CALLS='" + calls + "'";
+}
+
+// The recorded calls on files of `folder`, paths relative to it ("." for
+// the folder itself), in the order they were made.
+Lines FileCalls(const std::string& calls, const std::string& folder)
+{
+    const std::string canonical = fs::canonical(folder).string();
+    Lines lines;
+    std::ifstream in(calls);
+    for (std::string line; std::getline(in, line);) {
+        for (const std::string& prefix : {folder, canonical}) {
+            for (std::size_t at; (at = line.find(prefix + "/")) != std::string::npos;)
+                line.erase(at, prefix.size() + 1);
+            if (line.ends_with(" " + prefix))
+                line.replace(line.size() - prefix.size(), prefix.size(), ".");
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// Whether `calls` holds each of `expected` in this order.
+bool InOrder(const Lines& calls, const Lines& expected)
+{
+    auto at = calls.begin();
+    for (const std::string& call : expected)
+        if ((at = std::find(at, calls.end(), call)) == calls.end())
+            return false;
+    return true;
+}
+
 }  // namespace
 
 TEST_F(Faults, KilledBetweenTheTwoRenamesAndStartedAgain)
 {
     const TTempDir settings;
-    const std::string registry = settings.WriteFile(
-        "registry.reg", "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Quorvan]\n"
-                        "\"Install Dir\"=\"" + install.Path() + "\"\n");
-    // The preloaded library must not trip the sanitizers' check that they load first.
+    const std::string registry = RegistryFile(settings, install.Path());
+    const std::string calls = settings.Path() + "/calls";
     const std::string killer =
         "ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD='" QV_BINARY_DIR "/bin/libqvkillafterbackup.so'";
     const std::string release = PatternBytes(64 * 1024, 7);
@@ -520,12 +584,13 @@ TEST_F(Faults, KilledBetweenTheTwoRenamesAndStartedAgain)
     };
 
     // Started again with the release gone from the server: the backup is
-    // the installed file again.
+    // the installed file again, put back by the main thread.
     killedMidway();
     web.Remove("update/eng/a.dll");
-    TUpdaterRun run = RunUpdater(web.Host(), registry, "");
+    TUpdaterRun run = RunUpdater(web.Host(), registry, RecordingInto(calls));
     bool sound = run.ExitCode == 0 && run.Status.ends_with("Update Failed") && Installed("a.dll") == kInstalled &&
-                 !Exists("a.dll.bak") && !Exists("a.dll_");
+                 !Exists("a.dll.bak") && !Exists("a.dll_") &&
+                 InOrder(FileCalls(calls, install.Path()), {"main rename a.dll.bak a.dll"});
     Table().push_back({"killed between the renames, restarted, no file", "run", run.Status, sound});
     EXPECT_TRUE(sound) << run.Output;
 
@@ -536,4 +601,37 @@ TEST_F(Faults, KilledBetweenTheTwoRenamesAndStartedAgain)
             !Exists("a.dll.bak") && !Exists("a.dll_");
     Table().push_back({"killed between the renames, restarted", "run", run.Status, sound});
     EXPECT_TRUE(sound) << run.Output;
+}
+
+TEST_F(Faults, PowerCutOrFailingDiskDuringTheReplacement)
+{
+    const TTempDir settings;
+    const std::string registry = RegistryFile(settings, install.Path());
+    const std::string calls = settings.Path() + "/calls";
+    const std::string release = PatternBytes(64 * 1024, 8);
+    web.Put("update/eng/update.ini", "1.15\r\n[FILESLIST]\r\na.dll\r\n");
+    web.Put("update/eng/a.dll", release);
+
+    // A power cut at any moment keeps a whole file under the name or the
+    // backup's: the new bytes are on disk before the rename, the new names
+    // before the backup goes.
+    install.WriteFile("a.dll", kInstalled);
+    TUpdaterRun run = RunUpdater(web.Host(), registry, RecordingInto(calls));
+    Lines made = FileCalls(calls, install.Path());
+    bool sound = run.ExitCode == 0 && run.Status.ends_with("Update Success") && Installed("a.dll") == release &&
+                 InOrder(made, {"worker fsync a.dll_", "main rename a.dll a.dll.bak", "main rename a.dll_ a.dll",
+                                "main fsync .", "main unlink a.dll.bak"});
+    Table().push_back({"power cut after the replacement", "run", run.Status, sound});
+    EXPECT_TRUE(sound) << run.Output << Join(made);
+
+    // The new file cannot take the name: the backup goes back at once.
+    install.WriteFile("a.dll", kInstalled);
+    fs::remove(calls);
+    run = RunUpdater(web.Host(), registry, RecordingInto(calls) + " QVUPDATE_FAIL_RENAME=a.dll_");
+    made = FileCalls(calls, install.Path());
+    sound = run.ExitCode == 0 && run.Status.ends_with("Update failed | Update Failed") &&
+            Installed("a.dll") == kInstalled && !Exists("a.dll.bak") && !Exists("a.dll_") &&
+            InOrder(made, {"main rename a.dll a.dll.bak", "main rename a.dll.bak a.dll"});
+    Table().push_back({"second rename of the replacement fails", "run", run.Status, sound});
+    EXPECT_TRUE(sound) << run.Output << Join(made);
 }

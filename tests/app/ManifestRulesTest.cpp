@@ -1,3 +1,4 @@
+#include "app/FileEntryRules.h"
 #include "app/ManifestRules.h"
 #include "app/support/AppTestSupport.h"
 

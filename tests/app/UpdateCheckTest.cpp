@@ -176,12 +176,16 @@ TEST_F(UpdateCheck, AbortAndSilenceEndTheCheck)
 
 TEST_F(UpdateCheck, ManifestThatCannotBeCreatedChangesNothing)
 {
-    InstallDir = install.Path() + "/missing";
+    // After a check that listed files: the buttons stay as that one left them.
+    web.Put("update/eng/update.ini", kNewer);
     auto window = WindowFor(web.Host());
+    window->ButtNextClick();
+    ASSERT_EQ(Buttons(*window), "1011");
+    InstallDir = install.Path() + "/missing";
     window->ButtNextClick();
     EXPECT_EQ(window->UpdateMemo->Lines(),
               (Lines{"start to get newest version infomation ....",
                      "Online Update failed, please restart online update program."}));
-    EXPECT_EQ(Buttons(*window), "1010");
+    EXPECT_EQ(Buttons(*window), "1011");
     EXPECT_EQ(RunMode, 1);
 }
