@@ -1,6 +1,7 @@
 #include "app/FileEntryRules.h"
 
 #include "app/FileReplacement.h"
+#include "app/ResumeRecord.h"
 #include "platform/AnsiText.h"
 
 #include <cstdio>
@@ -56,6 +57,9 @@ bool IsSafeFileEntry(const TManifestFile& file)
     if (name.empty() || name == "." || name == ".." || HasControl(name))
         return false;
     if (name.find_first_of("\\/:") != std::string::npos)
+        return false;
+    // The name of another entry's resume record.
+    if (NameKey(name).ends_with(kResumeRecordSuffix))
         return false;
 
     const std::string& dest = file.CopyTo;

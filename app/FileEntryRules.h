@@ -10,7 +10,8 @@
 
 // A plain, non-empty name and a relative destination without "..", neither
 // holding a byte below 32 or 127: such a byte would end the name early in a
-// system call, and the paths derived from it would meet another file.
+// system call, and the paths derived from it would meet another file. Nor
+// may the name be one that an interrupted download's record takes.
 bool IsSafeFileEntry(const TManifestFile& file);
 
 // The line with bytes below 32 and 127 written as \xNN, so a log line stays one line.

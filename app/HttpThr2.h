@@ -4,7 +4,9 @@
 // Everything the window shows is handed to the main thread.
 #pragma once
 
+#include "app/DownloadAttempts.h"
 #include "app/FileReplacement.h"
+#include "app/ResumeRecord.h"
 #include "platform/Thread.h"
 
 #include <atomic>
@@ -13,6 +15,7 @@
 #include <mutex>
 #include <string>
 
+class TFileStream;
 class THttpCli;
 class TUpdateQVWin;
 
@@ -41,6 +44,9 @@ public:
     // Seconds without an answer after which the download fails.
     std::int32_t Timeout() const { return m_Timeout; }
     void SetTimeout(std::int32_t value) { m_Timeout = value; }
+    // Milliseconds before the first retry of a lost connection; doubled for each next one.
+    std::int32_t RetryPause() const { return m_RetryPause; }
+    void SetRetryPause(std::int32_t value) { m_RetryPause = value; }
 
     // Read once the worker has ended.
     const std::string& StatusText() const { return m_StatusText; }
@@ -60,7 +66,12 @@ protected:
 
 private:
     bool Download();
-    bool DownloadComplete() const;
+    // One request for what is missing of the file.
+    enum class TTry { Complete, Lost, StartOver, Failed };
+    TTry TryOnce();
+    void CliHeaderEnd(THttpCli* sender);
+    // A failed download stays for the next run only where it can resume.
+    void KeepOrDropDownload();
     void SetStatus(const std::string& text);
     void ShowStatus();
     void ReplaceFile();
@@ -82,6 +93,12 @@ private:
     std::string m_ProxyHost;  // never set: downloads go straight to the server
     std::int32_t m_Slot = 0;
     std::int32_t m_Timeout = 60;
+    std::int32_t m_RetryPause = kFirstRetryPauseMs;
+    TResumeRecord m_Resume;
+    std::int64_t m_RangeStart = 0;  // of the running request
+    TAnswer m_Answer = TAnswer::Other;
+    std::unique_ptr<TFileStream> m_Download;
+    TRetryPause m_Pause;
     bool m_Succeeded = false;
 
     // The client lives on the worker's thread; the mutex lets the main

@@ -13,8 +13,3 @@ bool ReceivedWhole(const THttpCli& client)
     return client.ResponseStatus() == 200 && client.ContentLength() >= 0 &&
            client.ReceivedCount() == client.ContentLength();
 }
-
-bool CutShort(const THttpCli& client)
-{
-    return client.ResponseStatus() == 200 && client.ReceivedCount() < client.ContentLength();
-}

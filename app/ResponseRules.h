@@ -11,6 +11,3 @@ bool ReceivedAsAnnounced(const THttpCli& client);
 // included): the only answer a release file is installed from. Without a
 // length nothing proves that the body is whole.
 bool ReceivedWhole(const THttpCli& client);
-
-// A 200 that ended before its announced length: a broken connection.
-bool CutShort(const THttpCli& client);

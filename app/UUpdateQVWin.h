@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/AnsiWidgets.h"
+#include "app/DownloadAttempts.h"
 
 #include <QWidget>
 
@@ -70,6 +71,9 @@ public:
     // Seconds without an answer after which a download fails.
     std::int32_t DownloadTimeout() const { return m_DownloadTimeout; }
     void SetDownloadTimeout(std::int32_t seconds) { m_DownloadTimeout = seconds; }
+    // Milliseconds before the first retry of a lost check or download.
+    std::int32_t RetryPause() const { return m_RetryPause; }
+    void SetRetryPause(std::int32_t ms) { m_RetryPause = ms; }
 
     // "&Check", "&Exit" and "&Abort" as when nothing runs; "Online &Update" as given.
     void SetIdleButtons(bool updateEnabled);
@@ -89,6 +93,8 @@ private:
     std::string m_Server1Host;
     std::string m_Server2Host;
     std::int32_t m_DownloadTimeout = 60;
+    std::int32_t m_RetryPause = kFirstRetryPauseMs;
+    bool m_CheckAborted = false;  // "&Abort" during the running check
 };
 
 // The main window, for the parts that reach it from elsewhere.

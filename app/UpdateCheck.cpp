@@ -1,5 +1,6 @@
 // "&Check": fetch the chosen channel's manifest from the chosen server into
 // the installation directory, read it, and delete it again.
+#include "app/DownloadAttempts.h"
 #include "app/Globals.h"
 #include "app/ResponseRules.h"
 #include "app/UUpdateQVWin.h"
@@ -18,6 +19,7 @@ void TUpdateQVWin::ButtNextClick()
     const std::string& host = Server1->isChecked() ? m_Server1Host : m_Server2Host;
     UpdateIniURL = "http://" + host + (UpdateEng->isChecked() ? "/update/eng/update.ini" : "/update/chs/update.ini");
     RunMode = 1;
+    m_CheckAborted = false;
     FilesList->clear();
     UpdateMemo->Clear();
     UpdateMemo->Add("start to get newest version infomation ....");
@@ -39,13 +41,26 @@ void TUpdateQVWin::ButtNextClick()
         return;
     }
 
-    bool fetched = true;
-    try {
-        CheckHttpCli->BlockingGet();
-        // A manifest cut short would list too few files, or half a name.
-        fetched = ReceivedAsAnnounced(*CheckHttpCli);
-    } catch (const std::exception&) {
-        fetched = false;
+    bool fetched = false;
+    for (int retry = 0; !fetched && retry <= kMoreTries; ++retry) {
+        try {
+            // A lost connection is tried again, the manifest from its start.
+            if (retry > 0) {
+                if (!LostConnection(*CheckHttpCli) || m_CheckAborted ||
+                    !PauseOnMainThread(RetryPauseMs(retry, m_RetryPause), [this] { return m_CheckAborted; }))
+                    break;
+                CheckHttpCli->SetReceiveStream(nullptr);
+                manifest.reset();
+                manifest = std::make_unique<TFileStream>(manifestPath, TFileStream::Mode::Create);
+                CheckHttpCli->SetReceiveStream(manifest.get());
+            }
+            CheckHttpCli->BlockingGet();
+            // A manifest cut short would list too few files, or half a name.
+            fetched = ReceivedAsAnnounced(*CheckHttpCli);
+            break;
+        } catch (const std::exception&) {
+            fetched = false;
+        }
     }
     if (!fetched) {
         manifest.reset();

@@ -98,6 +98,7 @@ void TUpdateQVWin::ButtUpdateClick()
         slot->SetCopyTo(UpdateFiles[i].CopyTo);
         slot->SetBaseURL(baseURL);
         slot->SetTimeout(m_DownloadTimeout);
+        slot->SetRetryPause(m_RetryPause);
         slot->Resume();
     }
 
@@ -117,6 +118,7 @@ void TUpdateQVWin::ButtAbortClick()
         DisposeWorkers(true);
         RunMode = 0;
     } else if (RunMode == 1) {
+        m_CheckAborted = true;
         CheckHttpCli->AbortRequest();
         RunMode = 0;
     }
