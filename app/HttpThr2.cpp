@@ -161,6 +161,7 @@ THTTPThread::TTry THTTPThread::TryOnce()
         m_Download = std::make_unique<TFileStream>(DownloadPath(), TFileStream::Mode::OpenReadWrite);
         m_Download->Seek(m_RangeStart, TStream::Origin::Beginning);
         m_HttpCli->SetContentRangeBegin(std::to_string(m_RangeStart));
+        m_HttpCli->SetContentRangeEnd("");  // else the last 206's end would be asked for again
     } else {
         m_Download = std::make_unique<TFileStream>(DownloadPath(), TFileStream::Mode::Create);
         m_Resume.Kept = 0;

@@ -14,6 +14,11 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -31,6 +36,9 @@ const char* const kConnecting = "Connect server ...";
 const char* const kChineseConnecting = "\xd5\xfd\xd4\xda\xc1\xac\xbd\xd3\xb7\xfe\xce\xf1\xc6\xf7 ...";
 const char* const kChineseSuccess = "\xc9\xfd\xbc\xb6\xb3\xc9\xb9\xa6";
 const char* const kChineseFailed = "\xc9\xfd\xbc\xb6\xca\xa7\xb0\xdc";
+const char* const kRetrying = "Connection lost, retrying ...";
+const char* const kChineseRetrying =
+    "\xc1\xac\xbd\xd3\xb6\xcf\xbf\xaa, \xd5\xfd\xd4\xda\xd6\xd8\xca\xd4 ...";
 
 // A server that answers one request per connection with `response`; with
 // `holdFrom`, the answers from that request on wait for the test's Go.
@@ -213,13 +221,15 @@ TEST_F(UpdateRun, OnlyCompleteDownloadsAreInstalled)
 {
     const std::string failed = "Update Failed";
     const std::string rejected = "Update failed";
+    const std::string retry = kRetrying;
     const std::string lengthless = PatternBytes(50'000, 3);
     const struct {
         std::string Response;
         Lines Texts;  // after "Connect server ..."
         std::string Installed;
     } cases[] = {
-        {"HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\nonly part of it", {"15%", failed}, "installed"},
+        {"HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\nonly part of it",
+         {"15%", retry, "15%", retry, "15%", retry, "15%", failed}, "installed"},
         {"HTTP/1.0 200 OK\r\nContent-Length: lots\r\n\r\nwhatever", {rejected, failed}, "installed"},
         {"HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n\r\n" + lengthless, {rejected, failed},
          "installed"},
@@ -238,6 +248,7 @@ TEST_F(UpdateRun, OnlyCompleteDownloadsAreInstalled)
         window->ButtNextClick();
         Record();
         window->Server2->click();
+        window->SetRetryPause(1);
         RunToEnd();
         Lines all{kConnecting};
         all.insert(all.end(), expected.begin(), expected.end());
@@ -355,7 +366,10 @@ TEST_F(UpdateRun, ChineseRunUsesTheChineseChannelAndTexts)
     window->UpdateChs->click();
     RunToEnd();
     EXPECT_EQ(Installed("zh.dll"), "zh");
-    EXPECT_EQ(texts[0], (Lines{kChineseConnecting, "100%", kChineseSuccess}));
+    EXPECT_EQ(texts[0].front(), kChineseConnecting);
+    EXPECT_EQ(texts[0].back(), kChineseSuccess);
+    for (std::size_t i = 1; i + 1 < texts[0].size(); ++i)
+        EXPECT_GE(std::stoi(texts[0][i]), 30) << texts[0][i];  // on from the kept 30%
     EXPECT_EQ(texts[1].front(), kChineseConnecting);  // then nginx's error page in per cent
     EXPECT_EQ(texts[1].back(), kChineseFailed);
 }
@@ -393,8 +407,10 @@ TEST_F(UpdateRun, SilentServerFailsTheFileAfterTheTimeout)
     Record();
     window->Server2->click();
     window->SetDownloadTimeout(1);
+    window->SetRetryPause(1);
     RunToEnd();
-    EXPECT_EQ(texts[0], (Lines{kConnecting, "Update Failed"}));
+    EXPECT_EQ(texts[0], (Lines{kConnecting, kRetrying, "Update Failed"}));
+    EXPECT_EQ(silent.Requests, 4);
 }
 
 TEST_F(UpdateRun, QuorvanRunningRefusesOrFailsTheReplacement)
@@ -431,4 +447,208 @@ TEST_F(UpdateRun, QuorvanRunningRefusesOrFailsTheReplacement)
         EXPECT_EQ(RunMode, 0);
         EXPECT_TRUE(texts[0].empty());
     }
+}
+
+namespace {
+
+const std::string kOldDate = "Mon, 07 Dec 2026 10:00:00 GMT";
+const std::string kNewDate = "Tue, 08 Dec 2026 09:00:00 GMT";
+
+// A 200 of `body` modified at `date` ("" for no validator), cut after `cut` bytes.
+std::string Whole(const std::string& body, const std::string& date, std::size_t cut = std::string::npos)
+{
+    return "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" +
+           (date.empty() ? "" : "Last-Modified: " + date + "\r\n") + "\r\n" + body.substr(0, cut);
+}
+
+// A 206 of `body` from byte `first`, naming `total` as the file's length.
+std::string Part(const std::string& body, std::size_t first, std::size_t total, const std::string& date)
+{
+    return "HTTP/1.0 206 Partial Content\r\nContent-Length: " + std::to_string(body.size() - first) +
+           "\r\nContent-Range: bytes " + std::to_string(first) + "-" + std::to_string(body.size() - 1) + "/" +
+           std::to_string(total) + "\r\nLast-Modified: " + date + "\r\n\r\n" + body.substr(first);
+}
+
+// The value of header line `name` in a request, "" when absent.
+std::string Field(const std::string& request, const std::string& name)
+{
+    const std::size_t at = request.find("\r\n" + name + ": ");
+    if (at == std::string::npos)
+        return "";
+    const std::size_t from = at + name.size() + 4;
+    return request.substr(from, request.find("\r\n", from) - from);
+}
+
+// The Range each request asked for; each range must come with the validator it resumes.
+Lines RangesAsked(const std::vector<std::string>& requests, const std::string& validator)
+{
+    Lines ranges;
+    for (const std::string& request : requests) {
+        ranges.push_back(Field(request, "Range"));
+        EXPECT_EQ(Field(request, "If-Range"), ranges.back().empty() ? "" : validator) << request;
+    }
+    return ranges;
+}
+
+// The whole answer of 127.0.0.1:port to `request`, up to its close.
+std::string Fetch(int port, const std::string& request)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    std::string answer;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
+        char buffer[65536];
+        for (ssize_t count; (count = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
+            answer.append(buffer, static_cast<std::size_t>(count));
+    }
+    ::close(fd);
+    return answer;
+}
+
+}  // namespace
+
+// A download cut at 30% and at 70% by a front before nginx completes in one
+// run, each retry asking nginx only for the missing bytes, and its per cent
+// going on from where it stopped.
+TEST_F(UpdateRun, CutTwiceTheDownloadCompletesFromTheMissingBytes)
+{
+    const std::string big = PatternBytes(1'000'000, 13);
+    web.Put("update/eng/big.bin", big);
+    web.Put("update/eng/update.ini", "1.15\r\n[FILESLIST]\r\nbig.bin\r\n");
+    TLoopbackServer front([&](TServerConnection& c) {
+        std::string request = c.ReadHeader();
+        const std::size_t keepAlive = request.find("Connection: Keep-Alive");
+        if (keepAlive != std::string::npos)
+            request.replace(keepAlive, 22, "Connection: close");
+        const std::string answer = Fetch(web.Port(), request);
+        const std::size_t bodyAt = answer.find("\r\n\r\n") + 4;
+        const std::size_t rangeAt = answer.find("Content-Range: bytes ");
+        const std::size_t first = rangeAt < bodyAt ? std::stoul(answer.substr(rangeAt + 21)) : 0;
+        const std::size_t cuts[] = {big.size() * 3 / 10, big.size() * 7 / 10};
+        c.Write(c.Index() < 2 ? answer.substr(0, bodyAt + cuts[c.Index()] - first) : answer);
+    });
+    window = std::make_unique<TUpdateQVWin>(web.Host(), "127.0.0.1:" + front.Port());
+    window->ButtNextClick();
+    Record();
+    window->Server2->click();
+    window->SetRetryPause(1);
+    RunToEnd();
+
+    EXPECT_EQ(Installed("big.bin"), big);
+    EXPECT_FALSE(Exists("big.bin_") || Exists("big.bin_.resume"));
+    Lines asked;
+    std::istringstream log(web.AccessLog());
+    for (std::string line; std::getline(log, line);)
+        if (line.starts_with("/update/eng/big.bin|"))
+            asked.push_back(line.substr(20, line.find('|', 20) - 20) + " " + line.substr(line.rfind('|') + 1));
+    EXPECT_EQ(asked, (Lines{"- 200", "bytes=300000- 206", "bytes=700000- 206"}));
+    // Each try's per cent goes on from the last one before it.
+    int last = 0;
+    for (const std::string& text : texts[0])
+        if (text.ends_with("%")) {
+            EXPECT_GE(std::stoi(text), last) << text;
+            last = std::stoi(text);
+        }
+    EXPECT_EQ(std::count(texts[0].begin(), texts[0].end(), kRetrying), 2);
+    EXPECT_EQ(texts[0].back(), "Update Success");
+}
+
+// Servers that answer a resumed request in every way they can: what each
+// request asked for, and what ends up installed. Nothing mixed, ever.
+TEST_F(UpdateRun, ResumedRequestsAndTheirAnswers)
+{
+    const std::string a = PatternBytes(10'000, 11);
+    const std::string b = PatternBytes(10'000, 12);
+    const std::string cut = Whole(a, kOldDate, 3000);
+    const std::string old = "installed";
+    const struct {
+        const char* Name;
+        Lines Answers;  // to each request in turn
+        Lines Ranges;   // asked for by each request
+        std::string Installed;
+    } cases[] = {
+        {"range ignored", {cut, Whole(a, kOldDate)}, {"", "bytes=3000-"}, a},
+        {"file changed", {cut, Whole(b, kNewDate)}, {"", "bytes=3000-"}, b},
+        {"file changed, If-Range ignored", {cut, Part(b, 3000, 10'000, kNewDate), Whole(b, kNewDate)},
+         {"", "bytes=3000-", ""}, b},
+        {"416", {cut, "HTTP/1.0 416 Range Not Satisfiable\r\nContent-Length: 0\r\n\r\n", Whole(a, kOldDate)},
+         {"", "bytes=3000-", ""}, a},
+        {"206 from a wrong start", {cut, Part(a, 2000, 10'000, kOldDate), Whole(a, kOldDate)},
+         {"", "bytes=3000-", ""}, a},
+        {"206 of another total", {cut, Part(a, 3000, 12'000, kOldDate), Whole(a, kOldDate)},
+         {"", "bytes=3000-", ""}, a},
+        {"no validator", {Whole(a, "", 3000), Whole(a, "")}, {"", ""}, a},
+        {"lost on every try", {cut, cut, cut, cut}, {"", "bytes=3000-", "bytes=3000-", "bytes=3000-"}, old},
+    };
+    web.Put("update/eng/update.ini", "1.15\r\n[FILESLIST]\r\ncore.dll\r\n");
+    for (const auto& [name, answers, ranges, installed] : cases) {
+        SCOPED_TRACE(name);
+        install.WriteFile("core.dll", old);
+        TLoopbackServer server([&](TServerConnection& c) {
+            c.ReadHeader();
+            c.Write(answers[std::min<std::size_t>(c.Index(), answers.size() - 1)]);
+        });
+        window = std::make_unique<TUpdateQVWin>(web.Host(), "127.0.0.1:" + server.Port());
+        window->ButtNextClick();
+        Record();
+        window->Server2->click();
+        window->SetRetryPause(1);
+        RunToEnd();
+        EXPECT_EQ(RangesAsked(server.Requests(), kOldDate), ranges);
+        EXPECT_EQ(Installed("core.dll"), installed);
+        EXPECT_EQ(texts[0].back(), installed == old ? "Update Failed" : "Update Success");
+        // Only a download that can resume stays, with its record.
+        EXPECT_EQ(Installed("core.dll_"), installed == old ? a.substr(0, 3000) : "<missing>");
+        EXPECT_EQ(Exists("core.dll_.resume"), installed == old);
+        fs::remove(install.Path() + "/core.dll_");
+        fs::remove(install.Path() + "/core.dll_.resume");
+    }
+}
+
+// "&Abort" ends a worker waiting to retry at once, and its download stays
+// for the next run of the same file; a run of another channel's file drops it.
+TEST_F(UpdateRun, AbortedDownloadResumesInTheNextRun)
+{
+    const std::string a = PatternBytes(10'000, 14);
+    TLoopbackServer server([&](TServerConnection& c) {
+        const std::string request = c.ReadHeader();
+        c.Write(Field(request, "Range") == "bytes=3000-" ? Part(a, 3000, a.size(), kOldDate)
+                                                         : Whole(a, kOldDate, 3000));
+    });
+    for (const char* channel : {"eng", "chs"})
+        web.Put(std::string("update/") + channel + "/update.ini", "1.15\r\n[FILESLIST]\r\ncore.dll\r\n");
+    install.WriteFile("core.dll", "installed");
+    window = std::make_unique<TUpdateQVWin>(web.Host(), "127.0.0.1:" + server.Port());
+    window->ButtNextClick();
+    Record();
+    window->Server2->click();
+    window->SetRetryPause(60'000);
+    const auto abortWhileWaiting = [&](const char* retrying) {
+        window->ButtUpdateClick();
+        ASSERT_TRUE(ProcessUntil([&] { return !texts[0].empty() && texts[0].back() == retrying; }));
+        const auto start = std::chrono::steady_clock::now();
+        window->ButtAbort->click();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+        EXPECT_EQ(Buttons(*window), "1011");
+        EXPECT_EQ(texts[0].back(), texts[0][0] == kConnecting ? "Update Failed" : kChineseFailed);
+        EXPECT_EQ(Installed("core.dll"), "installed");
+        EXPECT_EQ(Installed("core.dll_"), a.substr(0, 3000));
+        texts[0].clear();
+    };
+    abortWhileWaiting(kRetrying);
+    window->UpdateChs->click();  // another URL: the kept bytes are not its file's
+    abortWhileWaiting(kChineseRetrying);
+    window->SetRetryPause(1);
+    RunToEnd();
+    EXPECT_EQ(RangesAsked(server.Requests(), kOldDate), (Lines{"", "", "bytes=3000-"}));
+    EXPECT_EQ(Installed("core.dll"), a);
+    EXPECT_EQ(texts[0].front(), kChineseConnecting);
+    EXPECT_EQ(texts[0].back(), kChineseSuccess);
+    for (std::size_t i = 1; i + 1 < texts[0].size(); ++i)
+        EXPECT_GE(std::stoi(texts[0][i]), 30) << texts[0][i];  // on from the kept 30%
+    EXPECT_FALSE(Exists("core.dll_") || Exists("core.dll_.resume"));
 }

@@ -25,7 +25,9 @@ TWebServer::TWebServer(const std::string& locations)
     const std::string& f = m_Folder;
     WriteTextFile(f + "/nginx.conf",
                   "worker_processes 1;\ndaemon off;\nmaster_process off;\nerror_log " + f + "/nginx.log;\npid " +
-                      f + "/nginx.pid;\nevents { worker_connections 64; }\nhttp {\n  access_log off;\n"
+                      f + "/nginx.pid;\nevents { worker_connections 64; }\nhttp {\n"
+                      "  log_format ranges '$request_uri|$http_range|$http_if_range|$status';\n"
+                      "  access_log " + f + "/access.log ranges;\n"
                       "  client_body_temp_path " + f + "/tmp;\n  proxy_temp_path " + f + "/tmp;\n"
                       "  fastcgi_temp_path " + f + "/tmp;\n  uwsgi_temp_path " + f + "/tmp;\n"
                       "  scgi_temp_path " + f + "/tmp;\n  server {\n    listen 127.0.0.1:" +
@@ -40,6 +42,14 @@ void TWebServer::Put(const std::string& path, const std::string& bytes) const
     const std::filesystem::path file = m_Folder + "/www/" + path;
     std::filesystem::create_directories(file.parent_path());
     std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::string TWebServer::AccessLog() const
+{
+    std::ifstream log(m_Folder + "/access.log");
+    std::ostringstream lines;
+    lines << log.rdbuf();
+    return lines.str();
 }
 
 void TWebServer::Remove(const std::string& path) const

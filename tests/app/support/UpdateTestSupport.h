@@ -24,6 +24,9 @@ public:
     // Writes www/path (folders made as needed).
     void Put(const std::string& path, const std::string& bytes) const;
     void Remove(const std::string& path) const;
+    // One line per request: "path|Range|If-Range|status".
+    std::string AccessLog() const;
+    int Port() const { return m_Port; }
 
 private:
     std::string m_Folder;
