@@ -249,6 +249,7 @@ protected:
         install.WriteFile("Quorvan.exe", kInstalled);
         TUpdateQVWin window(host, web.Host());
         window.CheckHttpCli->SetTimeout(timeout);
+        window.SetRetryPause(1);  // lost connections are still tried four times
         QTimer poll;
         if (during) {
             QObject::connect(&poll, &QTimer::timeout, [&] {
@@ -292,6 +293,7 @@ protected:
         ASSERT_EQ(window.FilesList->topLevelItemCount(), 2);
         window.Server2->click();
         window.SetDownloadTimeout(timeout);
+        window.SetRetryPause(1);
         QObject::connect(window.FilesList, &QTreeWidget::itemChanged, [&](QTreeWidgetItem* item, int column) {
             const int row = window.FilesList->indexOfTopLevelItem(item);
             const std::string text = ItemText(*item, 1);

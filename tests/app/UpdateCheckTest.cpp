@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 
 namespace {
@@ -123,6 +124,7 @@ TEST_F(UpdateCheck, FailedFetchesEndIdle)
     for (const std::string& host : {web.Host(), std::string("no-such-host.invalid"), refused}) {
         SCOPED_TRACE(host);
         auto window = WindowFor(host);  // nginx has no English manifest here: 404
+        window->SetRetryPause(1);  // the name and the refusal are tried four times
         window->ButtNextClick();
         EXPECT_EQ(window->UpdateMemo->Lines(), failed);
         EXPECT_EQ(Buttons(*window), "1010");
@@ -172,6 +174,41 @@ TEST_F(UpdateCheck, AbortAndSilenceEndTheCheck)
     window->ButtNextClick();
     EXPECT_EQ(window->UpdateMemo->Lines(), failed);
     EXPECT_EQ(RunMode, 0);
+}
+
+// A manifest cut short is asked for again, from its start; "&Abort" ends
+// the wait before a retry at once.
+TEST_F(UpdateCheck, LostConnectionIsTriedAgain)
+{
+    const std::string manifest = kNewer;
+    const std::string header = "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(manifest.size()) + "\r\n\r\n";
+    TLoopbackServer server([&](TServerConnection& connection) {
+        connection.ReadHeader();
+        connection.Write(header + manifest.substr(0, connection.Index() == 1 ? manifest.size() : 10));
+    });
+    auto window = WindowFor("127.0.0.1:" + server.Port());
+    window->SetRetryPause(1);
+    window->ButtNextClick();
+    EXPECT_EQ(window->FilesList->topLevelItemCount(), 2);
+    ASSERT_EQ(server.Requests().size(), 2u);
+    EXPECT_EQ(server.Requests()[1].find("Range:"), std::string::npos);
+
+    window->SetRetryPause(60'000);
+    QTimer abort;
+    QObject::connect(&abort, &QTimer::timeout, [&] {
+        // The third answer was cut: the check waits to try again.
+        if (server.Requests().size() == 3 && window->CheckHttpCli->RequestState() == TRequestState::rsIdle) {
+            abort.stop();
+            window->ButtAbort->click();
+        }
+    });
+    abort.start(5);
+    const auto start = std::chrono::steady_clock::now();
+    window->ButtNextClick();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_EQ(window->UpdateMemo->Lines().back(), "Can not get newest version infomation.");
+    EXPECT_EQ(server.Requests().size(), 3u);
+    EXPECT_FALSE(ManifestLeft());
 }
 
 TEST_F(UpdateCheck, ManifestThatCannotBeCreatedChangesNothing)
