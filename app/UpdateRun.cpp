@@ -73,6 +73,8 @@ void TUpdateQVWin::ButtUpdateClick()
         slot->SetCopyTo(entry.CopyTo);
         slot->SetBaseURL(baseURL);
         slot->SetTimeout(m_DownloadTimeout);
+        slot->SetUpdateKey(m_UpdateKey);
+        slot->SetReleaseVersion(TrimControls(NewestVersion));
         slot->Resume();
     }
 
