@@ -179,7 +179,7 @@ std::string SignatureRefusedLine(const std::string& fileName, TSignatureFault fa
 
 std::string SignatureVerifiedLine(const std::string& fileName, const TKeyId& keyId, bool chinese)
 {
-    return fileName + ": " + SignatureFaultText(TSignatureFault::None, chinese) + " (" + KeyIdText(keyId) + ")";
+    return fileName + ": " + SignatureFaultText(TSignatureFault::None, chinese) + " (key " + KeyIdText(keyId) + ")";
 }
 
 std::string SignatureInvalidStatus(bool chinese)
