@@ -28,8 +28,6 @@ bool SplitLines(const std::string& text, std::size_t count, std::vector<std::str
 {
     std::size_t start = 0;
     while (start < text.size()) {
-        if (lines.size() == count)
-            return false;  // something after the last line
         std::size_t end = text.find('\n', start);
         const std::size_t next = end == std::string::npos ? text.size() : end + 1;
         if (end == std::string::npos)
