@@ -49,14 +49,8 @@ bool IsBlank(char c)
 
 std::optional<TMinisignPublicKey> ParsePublicKey(const std::string& line)
 {
-    std::size_t first = 0;
-    std::size_t last = line.size();
-    while (first < last && IsBlank(line[first]))
-        ++first;
-    while (last > first && IsBlank(line[last - 1]))
-        --last;
     std::uint8_t bytes[2 + 8 + 32];
-    if (!DecodeBase64(line.substr(first, last - first), bytes, sizeof bytes))
+    if (!DecodeBase64(line, bytes, sizeof bytes))
         return std::nullopt;
     if (bytes[0] != 'E' || bytes[1] != 'd')
         return std::nullopt;

@@ -34,7 +34,7 @@ struct TMinisignSignature {
 // A signature file longer than this is refused unread.
 inline constexpr std::size_t kMaxSignatureFileSize = 16384;
 
-// The key's base64 line ("RW..."), blanks around allowed; empty when malformed.
+// The key's base64 line ("RW...") alone; empty when malformed.
 std::optional<TMinisignPublicKey> ParsePublicKey(const std::string& line);
 // A whole signature file, lines ending in LF or CR LF; empty when malformed.
 std::optional<TMinisignSignature> ParseSignature(const std::string& text);

@@ -2,6 +2,7 @@
 
 #include "http/HttpProt.h"
 
+#include <functional>
 #include <stdexcept>
 
 namespace {
@@ -28,6 +29,14 @@ bool VerifyEd25519(const TEd25519Signature& signature, const unsigned char* mess
                    const TMinisignPublicKey& key)
 {
     return crypto_sign_verify_detached(signature.data(), message, size, key.Key.data()) == 0;
+}
+
+void ReadFileInPieces(const std::string& path, const std::function<void(const char*, std::size_t)>& take)
+{
+    TFileStream file(path, TFileStream::Mode::OpenRead);
+    char buffer[65536];
+    while (const std::int32_t count = file.Read(buffer, sizeof buffer))
+        take(buffer, static_cast<std::size_t>(count));
 }
 
 struct TFaultTexts {
@@ -136,11 +145,8 @@ TSignatureFault TSignatureCheck::Verify(const std::string& path)
         return VerifyEd25519(m_Signature.Signature, hash, sizeof hash, m_Key) ? TSignatureFault::None
                                                                               : TSignatureFault::BadSignature;
     }
-    TFileStream file(path, TFileStream::Mode::OpenRead);
     std::string bytes;
-    char buffer[65536];
-    while (const std::int32_t count = file.Read(buffer, sizeof buffer))
-        bytes.append(buffer, static_cast<std::size_t>(count));
+    ReadFileInPieces(path, [&](const char* piece, std::size_t size) { bytes.append(piece, size); });
     return VerifyEd25519(m_Signature.Signature, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
                          m_Key)
                ? TSignatureFault::None
@@ -149,10 +155,7 @@ TSignatureFault TSignatureCheck::Verify(const std::string& path)
 
 TSignatureFault TSignatureCheck::VerifyFile(const std::string& path)
 {
-    TFileStream file(path, TFileStream::Mode::OpenRead);
-    char buffer[65536];
-    while (const std::int32_t count = file.Read(buffer, sizeof buffer))
-        Update(buffer, static_cast<std::size_t>(count));
+    ReadFileInPieces(path, [this](const char* piece, std::size_t size) { Update(piece, size); });
     return Verify(path);
 }
 

@@ -128,7 +128,8 @@ TEST(ReleaseSignature, ParserTakesOnlyWellFormedTexts)
     for (const auto& c : cases)
         EXPECT_EQ(ParseSignature(c.Text).has_value(), c.Valid) << c.Name;
 
-    EXPECT_TRUE(ParsePublicKey(" " + key.PublicLine() + "\n"));
+    EXPECT_TRUE(ParsePublicKey(key.PublicLine()));
+    EXPECT_FALSE(ParsePublicKey(key.PublicLine() + "\n"));
     EXPECT_FALSE(ParsePublicKey(key.PublicLine().substr(1)));
     EXPECT_FALSE(ParsePublicKey(sigLine));  // a signature's line is no key
 
