@@ -40,7 +40,8 @@ protected:
         try {
             if (!m_Job.PublicKey.empty()) {
                 const std::string name = m_Job.Url.substr(m_Job.Url.rfind('/') + 1);
-                signature = std::make_unique<TSignatureCheck>(*ParsePublicKey(m_Job.PublicKey), TSignatureBinding{name, ""});
+                signature =
+                    std::make_unique<TSignatureCheck>(*ParsePublicKey(m_Job.PublicKey), TSignatureBinding{name, ""});
                 if (signature->Fetch(client, m_Job.Url) != TSignatureFault::None)
                     throw std::runtime_error("signature refused");
             }

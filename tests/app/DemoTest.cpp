@@ -157,7 +157,8 @@ TEST(Demo, EnglishCheckAndRunInstallTheRelease)
     EXPECT_NE(StatusLine(run.Output, "Quorvan.exe").find("% | "), std::string::npos) << run.Output;
     EXPECT_NE(StatusLine(run.Output, "Quorvan.exe").find("| 100% |"), std::string::npos) << run.Output;
     EXPECT_NE(run.Output.find("] Chinese.lng (copy to Language\\)\n"), std::string::npos) << run.Output;
-    EXPECT_NE(ReadFile(run.Folder / "nginx/access.log").find("GET /update/eng/Quorvan.exe.minisig "), std::string::npos);
+    const std::string access = ReadFile(run.Folder / "nginx/access.log");
+    EXPECT_NE(access.find("GET /update/eng/Quorvan.exe.minisig "), std::string::npos) << access;
 
     ExpectReleaseInstalled(run.Folder);
     const QImage screenshot(QString::fromStdString((run.Folder / "qvupdate-demo.png").string()));

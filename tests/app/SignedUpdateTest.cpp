@@ -29,7 +29,7 @@ protected:
                         const std::string& channel = "eng")
     {
         const std::string folder = "update/" + channel + "/";
-        web.Put(folder + "update.ini", version + "\r\nnotes of " + version + "\r\n[FILESLIST]\r\napp.dll\r\nother.txt\r\n");
+        web.Put(folder + "update.ini", version + "\r\nnotes\r\n[FILESLIST]\r\napp.dll\r\nother.txt\r\n");
         web.Put(folder + "app.dll", app);
         web.Put(folder + "other.txt", "other of " + version);
         const TCommandResult result = RunCommand("QVUPDATE_SIGNING_KEY='" + signer.SecretPath() + "' '" QV_SOURCE_DIR
@@ -119,7 +119,8 @@ TEST_F(SignedUpdate, EveryTamperingIsRefusedAndNothingInstalled)
         {"a byte of the manifest's trusted comment", "update.ini.minisig",
          [&](std::string& b) { b[lineStart(b, 3) - 3] ^= 1; },
          "Signature check failed: update.ini: trusted comment does not match its signature"},
-        {"another file's signature", "app.dll.minisig", [&](std::string& b) { b = ReadBytes(web.PathOf("update/eng/other.txt.minisig")); }, kInvalid},
+        {"another file's signature", "app.dll.minisig",
+         [&](std::string& b) { b = ReadBytes(web.PathOf("update/eng/other.txt.minisig")); }, kInvalid},
         {"no signature", "app.dll.minisig", nullptr, kInvalid},
         {"no signature of update.ini", "update.ini.minisig", nullptr,
          "Signature check failed: update.ini: signature file missing"},
