@@ -82,9 +82,6 @@ TFaultTexts FaultTexts(TSignatureFault fault)
 TSignatureCheck::TSignatureCheck(const TMinisignPublicKey& key, TSignatureBinding binding)
     : m_Key(key), m_Binding(std::move(binding))
 {
-    if (sodium_init() < 0)
-        throw std::runtime_error("libsodium cannot be initialised");
-    crypto_generichash_init(&m_Hash, nullptr, 0, crypto_generichash_BYTES_MAX);
 }
 
 TSignatureFault TSignatureCheck::Fetch(THttpCli& client, const std::string& fileURL)
@@ -132,7 +129,7 @@ TSignatureFault TSignatureCheck::Accept(const std::string& signatureText)
 
 void TSignatureCheck::Update(const void* data, std::size_t size)
 {
-    crypto_generichash_update(&m_Hash, static_cast<const unsigned char*>(data), size);
+    m_Hasher.Add(data, size);
 }
 
 TSignatureFault TSignatureCheck::Verify(const std::string& path)
@@ -140,9 +137,8 @@ TSignatureFault TSignatureCheck::Verify(const std::string& path)
     if (!m_Accepted)
         return TSignatureFault::Malformed;
     if (m_Signature.Algorithm == TSignatureAlgorithm::Prehashed) {
-        unsigned char hash[crypto_generichash_BYTES_MAX];
-        crypto_generichash_final(&m_Hash, hash, sizeof hash);
-        return VerifyEd25519(m_Signature.Signature, hash, sizeof hash, m_Key) ? TSignatureFault::None
+        const TBackgroundHasher::THash hash = m_Hasher.Finish();
+        return VerifyEd25519(m_Signature.Signature, hash.data(), hash.size(), m_Key) ? TSignatureFault::None
                                                                               : TSignatureFault::BadSignature;
     }
     std::string bytes;

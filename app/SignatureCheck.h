@@ -3,10 +3,9 @@
 // and the verdict comes once the file is complete.
 #pragma once
 
+#include "app/BackgroundHasher.h"
 #include "app/ReleaseSignature.h"
 #include "platform/Streams.h"
-
-#include <sodium.h>
 
 #include <cstdint>
 #include <string>
@@ -56,7 +55,7 @@ private:
     TSignatureBinding m_Binding;
     TMinisignSignature m_Signature;
     bool m_Accepted = false;
-    crypto_generichash_state m_Hash;  // BLAKE2b-512 of what Update saw
+    TBackgroundHasher m_Hasher;  // of what Update saw
 };
 
 // Receives a signed download: bytes go to the file and into the check.
