@@ -1,12 +1,17 @@
 // Signatures of the publisher's tool against the updater's check, and
 // texts that only look like signatures.
+// ctest-labels: threads
+#include "app/BackgroundHasher.h"
 #include "app/ReleaseSignature.h"
 #include "app/SignatureCheck.h"
 #include "app/support/SigningKey.h"
+#include "app/support/UpdateTestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <sodium.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -138,4 +143,17 @@ TEST(ReleaseSignature, ParserTakesOnlyWellFormedTexts)
     EXPECT_FALSE(TrustedCommentHolds("file:a.dll.bak", "file", "a.dll"));
     EXPECT_FALSE(TrustedCommentHolds("xfile:a.dll", "file", "a.dll"));
     EXPECT_FALSE(TrustedCommentHolds("file: a.dll", "file", "a.dll"));
+}
+
+TEST(ReleaseSignature, BackgroundHashIsTheHashOfTheWhole)
+{
+    // Far more pieces than may wait, so that the receiver waits for the hash.
+    const std::string whole = PatternBytes(3'000'000, 7);
+    TBackgroundHasher hasher;
+    for (std::size_t at = 0, size = 1; at < whole.size(); at += size, size = size * 7 % 9001 + 1)
+        hasher.Add(whole.data() + at, std::min(size, whole.size() - at));
+    TBackgroundHasher::THash expected;
+    crypto_generichash(expected.data(), expected.size(), reinterpret_cast<const unsigned char*>(whole.data()),
+                       whole.size(), nullptr, 0);
+    EXPECT_EQ(hasher.Finish(), expected);
 }
