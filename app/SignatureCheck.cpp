@@ -3,7 +3,6 @@
 #include "http/HttpProt.h"
 
 #include <functional>
-#include <stdexcept>
 
 namespace {
 
@@ -138,15 +137,14 @@ TSignatureFault TSignatureCheck::Verify(const std::string& path)
         return TSignatureFault::Malformed;
     if (m_Signature.Algorithm == TSignatureAlgorithm::Prehashed) {
         const TBackgroundHasher::THash hash = m_Hasher.Finish();
-        return VerifyEd25519(m_Signature.Signature, hash.data(), hash.size(), m_Key) ? TSignatureFault::None
-                                                                              : TSignatureFault::BadSignature;
+        const bool valid = VerifyEd25519(m_Signature.Signature, hash.data(), hash.size(), m_Key);
+        return valid ? TSignatureFault::None : TSignatureFault::BadSignature;
     }
     std::string bytes;
     ReadFileInPieces(path, [&](const char* piece, std::size_t size) { bytes.append(piece, size); });
-    return VerifyEd25519(m_Signature.Signature, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
-                         m_Key)
-               ? TSignatureFault::None
-               : TSignatureFault::BadSignature;
+    const bool valid = VerifyEd25519(m_Signature.Signature, reinterpret_cast<const unsigned char*>(bytes.data()),
+                                     bytes.size(), m_Key);
+    return valid ? TSignatureFault::None : TSignatureFault::BadSignature;
 }
 
 TSignatureFault TSignatureCheck::VerifyFile(const std::string& path)
