@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cctype>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 
 namespace {
@@ -39,9 +40,11 @@ protected:
         std::unique_ptr<THashingStream> hashing;
         try {
             if (!m_Job.PublicKey.empty()) {
+                const std::optional<TMinisignPublicKey> key = ParsePublicKey(m_Job.PublicKey);
+                if (!key)
+                    throw std::runtime_error("not a public key");
                 const std::string name = m_Job.Url.substr(m_Job.Url.rfind('/') + 1);
-                signature =
-                    std::make_unique<TSignatureCheck>(*ParsePublicKey(m_Job.PublicKey), TSignatureBinding{name, ""});
+                signature = std::make_unique<TSignatureCheck>(*key, TSignatureBinding{name, ""});
                 if (signature->Fetch(client, m_Job.Url) != TSignatureFault::None)
                     throw std::runtime_error("signature refused");
             }
