@@ -4,6 +4,7 @@
 #include "app/Globals.h"
 #include "app/ManifestRules.h"
 #include "app/ResponseRules.h"
+#include "app/SignatureCheck.h"
 #include "app/UUpdateQVWin.h"
 #include "http/HttpProt.h"
 #include "platform/FileUtils.h"
@@ -86,7 +87,7 @@ void THTTPThread::Execute()
     } else {
         // A backup is never touched here: the step that made it put it back.
         DeleteFile(DownloadPath());
-        SetStatus(texts.Failed);
+        SetStatus(m_SignatureRefused ? SignatureInvalidStatus(m_Language != 0) : texts.Failed);
     }
     Synchronize([this] { FinishEntry(); });
 
@@ -104,9 +105,14 @@ bool THTTPThread::Download()
         std::lock_guard lock(m_CliMutex);
         m_HttpCli = std::move(client);
     }
+    if (m_UpdateKey && !AcceptSignature())
+        return false;
     // A folder that does not exist or cannot be written fails here.
     auto download = std::make_unique<TFileStream>(DownloadPath(), TFileStream::Mode::Create);
-    m_HttpCli->SetReceiveStream(download.get());
+    std::unique_ptr<THashingStream> hashing;
+    if (m_Signature)
+        hashing = std::make_unique<THashingStream>(*download, *m_Signature);
+    m_HttpCli->SetReceiveStream(hashing ? static_cast<TStream*>(hashing.get()) : download.get());
     m_HttpCli->OnDocData = [this](THttpCli* sender, const void* buffer, std::int32_t len) {
         CliDocData(sender, buffer, len);
     };
@@ -136,6 +142,8 @@ bool THTTPThread::Download()
         SetStatus(texts.ReplaceFailed);
         return false;
     }
+    if (m_Signature && !SignatureVerified())
+        return false;
     Synchronize([this] { ReplaceFile(); });
     return m_Succeeded;
 }

@@ -5,15 +5,18 @@
 #pragma once
 
 #include "app/FileReplacement.h"
+#include "app/ReleaseSignature.h"
 #include "platform/Thread.h"
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 class THttpCli;
+class TSignatureCheck;
 class TUpdateQVWin;
 
 class THTTPThread : public TThread {
@@ -41,6 +44,12 @@ public:
     // Seconds without an answer after which the download fails.
     std::int32_t Timeout() const { return m_Timeout; }
     void SetTimeout(std::int32_t value) { m_Timeout = value; }
+    // With a key, the file is installed only if its signature is by that
+    // key and names the file and ReleaseVersion (the manifest's line 1).
+    const std::optional<TMinisignPublicKey>& UpdateKey() const { return m_UpdateKey; }
+    void SetUpdateKey(const std::optional<TMinisignPublicKey>& value) { m_UpdateKey = value; }
+    const std::string& ReleaseVersion() const { return m_ReleaseVersion; }
+    void SetReleaseVersion(const std::string& value) { m_ReleaseVersion = value; }
 
     // Read once the worker has ended.
     const std::string& StatusText() const { return m_StatusText; }
@@ -61,6 +70,10 @@ protected:
 private:
     bool Download();
     bool DownloadComplete() const;
+    // The signature's two steps (WorkerSignature.cpp): before the download
+    // and once it is complete; false when refused.
+    bool AcceptSignature();
+    bool SignatureVerified();
     void SetStatus(const std::string& text);
     void ShowStatus();
     void ReplaceFile();
@@ -83,6 +96,10 @@ private:
     std::int32_t m_Slot = 0;
     std::int32_t m_Timeout = 60;
     bool m_Succeeded = false;
+    std::optional<TMinisignPublicKey> m_UpdateKey;
+    std::string m_ReleaseVersion;
+    std::unique_ptr<TSignatureCheck> m_Signature;  // with a key, from AcceptSignature on
+    bool m_SignatureRefused = false;
 
     // The client lives on the worker's thread; the mutex lets the main
     // thread reach it for an abort while it exists.

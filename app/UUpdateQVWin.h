@@ -3,11 +3,13 @@
 #pragma once
 
 #include "app/AnsiWidgets.h"
+#include "app/ReleaseSignature.h"
 
 #include <QWidget>
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 class QCloseEvent;
@@ -71,6 +73,12 @@ public:
     std::int32_t DownloadTimeout() const { return m_DownloadTimeout; }
     void SetDownloadTimeout(std::int32_t seconds) { m_DownloadTimeout = seconds; }
 
+    // The public key releases must be signed with (the base64 line of the
+    // publisher's minisign.pub); empty: nothing is checked. The build's by
+    // default; raises std::invalid_argument for a text that is no key.
+    const std::optional<TMinisignPublicKey>& UpdateKey() const { return m_UpdateKey; }
+    void SetUpdateKey(const std::string& line);
+
     // "&Check", "&Exit" and "&Abort" as when nothing runs; "Online &Update" as given.
     void SetIdleButtons(bool updateEnabled);
 
@@ -83,12 +91,17 @@ private:
     void SetTabOrder();
     void CentreOnScreen();
     void CreateCheckClient();
+    // With a key: fetches and checks the stored manifest's signature and
+    // logs the outcome; false when the manifest must not be read.
+    // (ManifestSignature.cpp)
+    bool ManifestSigned(const std::string& manifestPath);
     // Ends every worker of the latest run and empties its slots.
     void DisposeWorkers(bool abort);
 
     std::string m_Server1Host;
     std::string m_Server2Host;
     std::int32_t m_DownloadTimeout = 60;
+    std::optional<TMinisignPublicKey> m_UpdateKey;
 };
 
 // The main window, for the parts that reach it from elsewhere.

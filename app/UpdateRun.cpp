@@ -98,6 +98,8 @@ void TUpdateQVWin::ButtUpdateClick()
         slot->SetCopyTo(UpdateFiles[i].CopyTo);
         slot->SetBaseURL(baseURL);
         slot->SetTimeout(m_DownloadTimeout);
+        slot->SetUpdateKey(m_UpdateKey);
+        slot->SetReleaseVersion(TrimControls(NewestVersion));
         slot->Resume();
     }
 

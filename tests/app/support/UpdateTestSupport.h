@@ -24,6 +24,8 @@ public:
     // Writes www/path (folders made as needed).
     void Put(const std::string& path, const std::string& bytes) const;
     void Remove(const std::string& path) const;
+    // Where www/path lies on disk.
+    std::string PathOf(const std::string& path) const { return m_Folder + "/www/" + path; }
 
 private:
     std::string m_Folder;
