@@ -1,6 +1,7 @@
 #include "socket/WSocket.h"
 
 #include "platform/Application.h"
+#include "platform/Thread.h"
 #include "platform/WrappingCount.h"
 
 #include <cstdarg>
@@ -443,7 +444,13 @@ void TCustomWSocket::ServiceMessages()
 
 bool TCustomWSocket::WaitAbandoned() const
 {
-    return m_QuitSeen || (!m_MultiThreaded && ApplicationTerminated());
+    if (m_QuitSeen)
+        return true;
+    // The own pump takes its thread's quit itself (QuitSeen); the main
+    // thread's quit ends a worker's wait with either pump.
+    if (m_MultiThreaded)
+        return !IsMainThread() && MainThreadQuitPending();
+    return ApplicationTerminated();
 }
 
 // ---- sending ----------------------------------------------------------------
