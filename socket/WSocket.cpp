@@ -516,6 +516,9 @@ void TCustomWSocket::TryToSend()
         m_AllSent = true;
         return;
     }
+    // An OnSendData handler may close (or reopen) the socket: what is left
+    // belongs to a connection that is gone.
+    const SOCKET handle = m_SocketHandle;
     for (;;) {
         TBuffer* block = m_SendQueue.front().get();
         std::int32_t unread = 0;
@@ -551,7 +554,7 @@ void TCustomWSocket::TryToSend()
             }
         }
         // An OnSendData handler that aborted has freed the block.
-        if (m_SendQueue.empty() || m_SendQueue.front().get() != block)
+        if (m_SocketHandle != handle || m_SendQueue.empty() || m_SendQueue.front().get() != block)
             return;
         // After a partial send the rest is tried at once: only a refused
         // send brings the FD_WRITE that would resume it.
