@@ -403,7 +403,11 @@ void TCustomWSocket::FreeLater()
 
 void TCustomWSocket::Abort()
 {
-    CancelLookup();
+    // An answer already on its way cannot be cancelled; the close goes on.
+    try {
+        CancelLookup();
+    } catch (...) {
+    }
     DiscardSendBuffer();
     if (m_State == TSocketState::wsConnected && m_ProtocolNumber == IPPROTO_TCP) {
         m_LingerOnOff = TSocketLingerOnOff::wsLingerOff;
