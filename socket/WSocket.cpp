@@ -599,6 +599,8 @@ void TCustomWSocket::Flush()
 
 void TCustomWSocket::ReceiveLoop(WORD error, TWSocketOptions options)
 {
+    const SOCKET handle = m_SocketHandle;
+    std::int32_t heldBefore = -1;
     for (;;) {
         // Whatever a handler raises ends the loop unreported; the connection
         // stays as it is.
@@ -614,15 +616,20 @@ void TCustomWSocket::ReceiveLoop(WORD error, TWSocketOptions options)
                     }
                 }
             }
-            if (options.Contains(TWSocketOption::wsoNoReceiveLoop) || m_LastError != 0)
+            // A handler that closed (or reopened) ends it: the rest is gone.
+            if (options.Contains(TWSocketOption::wsoNoReceiveLoop) || m_LastError != 0 || m_SocketHandle != handle)
                 return;
             u_long waiting = 0;
             if (Winsock::ioctlsocket(m_SocketHandle, FIONREAD, &waiting) == SOCKET_ERROR) {
                 m_LastError = Winsock::WSAGetLastError();
                 return;
             }
-            if (waiting == 0)
+            // Bytes that a layer holds above the socket wait just the same,
+            // as long as the passes take some: no socket event renews them.
+            const std::int32_t held = HeldByteCount();
+            if (waiting == 0 && (held == 0 || held == heldBefore))
                 return;
+            heldBefore = held;
         } catch (...) {
             return;
         }
@@ -673,6 +680,11 @@ std::int32_t TCustomWSocket::ReceiveDatagram(void* buffer, std::int32_t size, so
     return count;
 }
 
+std::int32_t TCustomWSocket::HeldByteCount()
+{
+    return 0;
+}
+
 std::int32_t TCustomWSocket::PendingByteCount()
 {
     u_long waiting = 0;
@@ -695,7 +707,7 @@ void TCustomWSocket::DrainUntilClosed()
         u_long waiting = 0;
         if (Winsock::ioctlsocket(m_SocketHandle, FIONREAD, &waiting) == SOCKET_ERROR)
             return;
-        if (waiting > 0) {
+        if (waiting > 0 || HeldByteCount() > 0) {
             if (!FireDataAvailable(0)) {
                 char discard[kDiscardChunk];
                 LowRecv(discard, sizeof discard, 0);

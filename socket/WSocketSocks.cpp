@@ -527,6 +527,11 @@ std::int32_t TCustomSocksWSocket::PendingByteCount()
     return TCustomWSocket::PendingByteCount();
 }
 
+std::int32_t TCustomSocksWSocket::HeldByteCount()
+{
+    return std::max(m_SocksLeftoverCount, 0) + TCustomWSocket::HeldByteCount();
+}
+
 std::int32_t TCustomSocksWSocket::LowRecv(void* buffer, std::int32_t size, std::int32_t flags)
 {
     if (m_SocksLeftoverCount <= 0)
