@@ -112,7 +112,9 @@ void TCustomSocksWSocket::ResetToDefaults()
 
 void TCustomSocksWSocket::Connect()
 {
-    if (!m_SocksServerAssigned) {
+    // The core refuses a second Connect on a live connection; nothing of the
+    // running exchange may change before it does.
+    if (!m_SocksServerAssigned || (m_SocketHandle != INVALID_SOCKET && m_State != TSocketState::wsClosed)) {
         // A SOCKS attempt that failed before its socket existed must not make
         // a direct connection talk SOCKS.
         if (m_State == TSocketState::wsClosed)
@@ -485,10 +487,13 @@ std::string TCustomSocksWSocket::SocksCredentialsProblem() const
 
 void TCustomSocksWSocket::FailSocks(std::int32_t error, const std::string& msg)
 {
+    const SOCKET handle = m_SocketHandle;
     FireSocksError(error, msg);
     m_NegotiationState = NS::snIdle;
     FireSessionConnected(static_cast<WORD>(error));
-    CloseConnection(true, static_cast<WORD>(error));
+    // A handler that closed, or already opened the next connection, keeps it.
+    if (m_SocketHandle == handle)
+        CloseConnection(true, static_cast<WORD>(error));
 }
 
 // ---- events -----------------------------------------------------------------
