@@ -325,8 +325,10 @@ void TCustomWSocket::FailWithSocketError(const std::string& functionName)
     std::string text = "Error " + std::to_string(error) + " in function " + functionName + "\r\n" +
                        SocketErrorText(error);
     if (error == WSAECONNRESET || error == WSAENOTCONN) {
-        if (m_SocketHandle != INVALID_SOCKET)
+        if (m_SocketHandle != INVALID_SOCKET) {
             Winsock::closesocket(m_SocketHandle);
+            ++m_HandlesClosed;
+        }
         m_SocketHandle = INVALID_SOCKET;
         if (m_State != TSocketState::wsClosed)
             FireSessionClosed(static_cast<WORD>(error));
@@ -518,7 +520,7 @@ void TCustomWSocket::TryToSend()
     }
     // An OnSendData handler may close (or reopen) the socket: what is left
     // belongs to a connection that is gone.
-    const SOCKET handle = m_SocketHandle;
+    const std::uint32_t closed = m_HandlesClosed;
     for (;;) {
         TBuffer* block = m_SendQueue.front().get();
         std::int32_t unread = 0;
@@ -554,7 +556,7 @@ void TCustomWSocket::TryToSend()
             }
         }
         // An OnSendData handler that aborted has freed the block.
-        if (m_SocketHandle != handle || m_SendQueue.empty() || m_SendQueue.front().get() != block)
+        if (m_HandlesClosed != closed || m_SendQueue.empty() || m_SendQueue.front().get() != block)
             return;
         // After a partial send the rest is tried at once: only a refused
         // send brings the FD_WRITE that would resume it.
@@ -599,7 +601,7 @@ void TCustomWSocket::Flush()
 
 void TCustomWSocket::ReceiveLoop(WORD error, TWSocketOptions options)
 {
-    const SOCKET handle = m_SocketHandle;
+    const std::uint32_t closed = m_HandlesClosed;
     std::int32_t heldBefore = -1;
     for (;;) {
         // Whatever a handler raises ends the loop unreported; the connection
@@ -617,7 +619,7 @@ void TCustomWSocket::ReceiveLoop(WORD error, TWSocketOptions options)
                 }
             }
             // A handler that closed (or reopened) ends it: the rest is gone.
-            if (options.Contains(TWSocketOption::wsoNoReceiveLoop) || m_LastError != 0 || m_SocketHandle != handle)
+            if (options.Contains(TWSocketOption::wsoNoReceiveLoop) || m_LastError != 0 || m_HandlesClosed != closed)
                 return;
             u_long waiting = 0;
             if (Winsock::ioctlsocket(m_SocketHandle, FIONREAD, &waiting) == SOCKET_ERROR) {

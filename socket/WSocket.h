@@ -310,6 +310,9 @@ protected:
     sockaddr_in m_SockAddr{};
     bool m_Destroying = false;
     DWORD m_CreatorThreadId = 0;
+    // Grows with every handle closed: a handler's close is seen even when
+    // the system gives the next socket the same handle value.
+    std::uint32_t m_HandlesClosed = 0;
 };
 
 // =============================================================================

@@ -487,12 +487,12 @@ std::string TCustomSocksWSocket::SocksCredentialsProblem() const
 
 void TCustomSocksWSocket::FailSocks(std::int32_t error, const std::string& msg)
 {
-    const SOCKET handle = m_SocketHandle;
+    const std::uint32_t closed = m_HandlesClosed;
     FireSocksError(error, msg);
     m_NegotiationState = NS::snIdle;
     FireSessionConnected(static_cast<WORD>(error));
     // A handler that closed, or already opened the next connection, keeps it.
-    if (m_SocketHandle == handle)
+    if (m_HandlesClosed == closed)
         CloseConnection(true, static_cast<WORD>(error));
 }
 
