@@ -138,7 +138,8 @@ void TCustomWSocket::HandleSocketEvent(const TSocketMessage& message)
     const WORD error = WSAGETSELECTERROR(message.LParam);
     // A handler may close (or even reopen) the socket; the rest of the
     // message then belongs to a connection that is gone.
-    auto stale = [&] { return handle != m_SocketHandle; };
+    const std::uint32_t closed = m_HandlesClosed;
+    auto stale = [&] { return handle != m_SocketHandle || m_HandlesClosed != closed; };
 
     if (events & FD_CONNECT) {
         if (m_State != TSocketState::wsConnected) {
