@@ -4,6 +4,7 @@
 #include "app/Globals.h"
 #include "app/ManifestRules.h"
 #include "app/ResponseRules.h"
+#include "app/SignatureCheck.h"
 #include "app/UUpdateQVWin.h"
 #include "http/HttpProt.h"
 #include "platform/FileUtils.h"
@@ -90,7 +91,7 @@ void THTTPThread::Execute()
     } else {
         // A backup is never touched here: the step that made it put it back.
         KeepOrDropDownload();
-        SetStatus(texts.Failed);
+        SetStatus(m_SignatureRefused ? SignatureInvalidStatus(m_Language != 0) : texts.Failed);
     }
     Synchronize([this] { FinishEntry(); });
 
@@ -108,6 +109,8 @@ bool THTTPThread::Download()
         std::lock_guard lock(m_CliMutex);
         m_HttpCli = std::move(client);
     }
+    if (m_UpdateKey && !AcceptSignature())
+        return false;
     m_HttpCli->OnDocData = [this](THttpCli* sender, const void* buffer, std::int32_t len) {
         CliDocData(sender, buffer, len);
     };
@@ -147,6 +150,8 @@ bool THTTPThread::Download()
         SetStatus(texts.ReplaceFailed);
         return false;
     }
+    if (m_Signature && !SignatureVerified())
+        return false;
     Synchronize([this] { ReplaceFile(); });
     if (m_Succeeded)
         DeleteFile(ResumeRecordPathOf(TargetPath()));
@@ -159,11 +164,13 @@ THTTPThread::TTry THTTPThread::TryOnce()
     m_RangeStart = m_Resume.Resumable() ? m_Resume.Kept : 0;
     if (m_RangeStart > 0) {
         m_Download = std::make_unique<TFileStream>(DownloadPath(), TFileStream::Mode::OpenReadWrite);
+        RestartHash();
         m_Download->Seek(m_RangeStart, TStream::Origin::Beginning);
         m_HttpCli->SetContentRangeBegin(std::to_string(m_RangeStart));
         m_HttpCli->SetContentRangeEnd("");  // else the last 206's end would be asked for again
     } else {
         m_Download = std::make_unique<TFileStream>(DownloadPath(), TFileStream::Mode::Create);
+        RestartHash();
         m_Resume.Kept = 0;
     }
     m_Answer = TAnswer::Other;
@@ -178,6 +185,7 @@ THTTPThread::TTry THTTPThread::TryOnce()
     const bool written = (m_Answer == TAnswer::Append || m_Answer == TAnswer::FromZero) && m_Download;
     if (written)
         m_Resume.Kept = m_Download->Size();
+    m_Hashing.reset();
     m_Download.reset();
 
     if (m_Answer == TAnswer::StartOver)
@@ -200,13 +208,15 @@ void THTTPThread::CliHeaderEnd(THttpCli* sender)
     m_Answer = TAnswer::Other;
     const TAnswer answer = JudgeAnswer(*sender, m_RangeStart, m_Resume);
     if (answer == TAnswer::FromZero && m_RangeStart > 0) {
+        m_Hashing.reset();
         m_Download.reset();  // held exclusively: closed before it is made again
         m_RangeStart = 0;
         m_Download = std::make_unique<TFileStream>(DownloadPath(), TFileStream::Mode::Create);
+        RestartHash();
     }
     m_Answer = answer;
     if (answer == TAnswer::Append || answer == TAnswer::FromZero)
-        sender->SetReceiveStream(m_Download.get());
+        sender->SetReceiveStream(ReceivingStream());
     // The kept bytes are not this file's: the rest is not worth receiving.
     if (m_Answer == TAnswer::StartOver && sender->RequestState() == TRequestState::rsReceivingBody)
         sender->AbortRequest();
@@ -214,6 +224,7 @@ void THTTPThread::CliHeaderEnd(THttpCli* sender)
 
 void THTTPThread::KeepOrDropDownload()
 {
+    m_Hashing.reset();
     m_Download.reset();
     if (m_Resume.Resumable() && SaveResumeRecord(TargetPath(), m_Resume))
         return;

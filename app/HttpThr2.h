@@ -7,16 +7,20 @@
 #include "app/DownloadAttempts.h"
 #include "app/FileReplacement.h"
 #include "app/ResumeRecord.h"
+#include "app/ReleaseSignature.h"
 #include "platform/Thread.h"
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 class TFileStream;
+class TStream;
 class THttpCli;
+class TSignatureCheck;
 class TUpdateQVWin;
 
 class THTTPThread : public TThread {
@@ -47,6 +51,12 @@ public:
     // Milliseconds before the first retry of a lost connection; doubled for each next one.
     std::int32_t RetryPause() const { return m_RetryPause; }
     void SetRetryPause(std::int32_t value) { m_RetryPause = value; }
+    // With a key, the file is installed only if its signature is by that
+    // key and names the file and ReleaseVersion (the manifest's line 1).
+    const std::optional<TMinisignPublicKey>& UpdateKey() const { return m_UpdateKey; }
+    void SetUpdateKey(const std::optional<TMinisignPublicKey>& value) { m_UpdateKey = value; }
+    const std::string& ReleaseVersion() const { return m_ReleaseVersion; }
+    void SetReleaseVersion(const std::string& value) { m_ReleaseVersion = value; }
 
     // Read once the worker has ended.
     const std::string& StatusText() const { return m_StatusText; }
@@ -72,6 +82,14 @@ private:
     void CliHeaderEnd(THttpCli* sender);
     // A failed download stays for the next run only where it can resume.
     void KeepOrDropDownload();
+    // The signature's two steps (WorkerSignature.cpp): before the download
+    // and once it is complete; false when refused.
+    bool AcceptSignature();
+    bool SignatureVerified();
+    // A try's hash starts again: over the kept bytes, read back from the
+    // download file, then over what arrives (WorkerSignature.cpp).
+    void RestartHash();
+    TStream* ReceivingStream() const;
     void SetStatus(const std::string& text);
     void ShowStatus();
     void ReplaceFile();
@@ -100,6 +118,11 @@ private:
     std::unique_ptr<TFileStream> m_Download;
     TRetryPause m_Pause;
     bool m_Succeeded = false;
+    std::optional<TMinisignPublicKey> m_UpdateKey;
+    std::string m_ReleaseVersion;
+    std::unique_ptr<TSignatureCheck> m_Signature;  // with a key, from AcceptSignature on
+    std::unique_ptr<TStream> m_Hashing;  // m_Download seen through m_Signature
+    bool m_SignatureRefused = false;
 
     // The client lives on the worker's thread; the mutex lets the main
     // thread reach it for an abort while it exists.

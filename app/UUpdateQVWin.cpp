@@ -18,6 +18,8 @@
 #include <QTextDocument>
 #include <QTreeWidget>
 
+#include <stdexcept>
+
 TUpdateQVWin* UpdateQVWin = nullptr;
 
 namespace {
@@ -134,9 +136,21 @@ TUpdateQVWin::TUpdateQVWin(const std::string& server1, const std::string& server
     face.setPixelSize(11);
     setFont(face);
 
+    SetUpdateKey(QVUPDATE_UPDATE_KEY);
     CreateCheckClient();
     CreateComponents();
     SetTabOrder();
+}
+
+void TUpdateQVWin::SetUpdateKey(const std::string& line)
+{
+    if (line.empty()) {
+        m_UpdateKey.reset();
+        return;
+    }
+    m_UpdateKey = ParsePublicKey(line);
+    if (!m_UpdateKey)
+        throw std::invalid_argument("not a public key: " + line);
 }
 
 TUpdateQVWin::~TUpdateQVWin()

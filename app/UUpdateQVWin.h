@@ -4,11 +4,13 @@
 
 #include "app/AnsiWidgets.h"
 #include "app/DownloadAttempts.h"
+#include "app/ReleaseSignature.h"
 
 #include <QWidget>
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 class QCloseEvent;
@@ -75,6 +77,12 @@ public:
     std::int32_t RetryPause() const { return m_RetryPause; }
     void SetRetryPause(std::int32_t ms) { m_RetryPause = ms; }
 
+    // The public key releases must be signed with (the base64 line of the
+    // publisher's minisign.pub); empty: nothing is checked. The build's by
+    // default; raises std::invalid_argument for a text that is no key.
+    const std::optional<TMinisignPublicKey>& UpdateKey() const { return m_UpdateKey; }
+    void SetUpdateKey(const std::string& line);
+
     // "&Check", "&Exit" and "&Abort" as when nothing runs; "Online &Update" as given.
     void SetIdleButtons(bool updateEnabled);
 
@@ -87,6 +95,10 @@ private:
     void SetTabOrder();
     void CentreOnScreen();
     void CreateCheckClient();
+    // With a key: fetches and checks the stored manifest's signature and
+    // logs the outcome; false when the manifest must not be read.
+    // (ManifestSignature.cpp)
+    bool ManifestSigned(const std::string& manifestPath);
     // Ends every worker of the latest run and empties its slots.
     void DisposeWorkers(bool abort);
 
@@ -95,6 +107,7 @@ private:
     std::int32_t m_DownloadTimeout = 60;
     std::int32_t m_RetryPause = kFirstRetryPauseMs;
     bool m_CheckAborted = false;  // "&Abort" during the running check
+    std::optional<TMinisignPublicKey> m_UpdateKey;
 };
 
 // The main window, for the parts that reach it from elsewhere.

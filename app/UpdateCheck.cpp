@@ -72,6 +72,14 @@ void TUpdateQVWin::ButtNextClick()
         RunMode = 0;
         return;
     }
+    manifest.reset();
+    CheckHttpCli->SetReceiveStream(nullptr);
+    if (!ManifestSigned(manifestPath)) {
+        SetIdleButtons(false);
+        DeleteFile(manifestPath);
+        RunMode = 0;
+        return;
+    }
 
     try {
         manifest.reset();

@@ -99,6 +99,8 @@ void TUpdateQVWin::ButtUpdateClick()
         slot->SetBaseURL(baseURL);
         slot->SetTimeout(m_DownloadTimeout);
         slot->SetRetryPause(m_RetryPause);
+        slot->SetUpdateKey(m_UpdateKey);
+        slot->SetReleaseVersion(TrimControls(NewestVersion));
         slot->Resume();
     }
 

@@ -22,9 +22,9 @@ namespace {
 
 constexpr double kMiB = 1024.0 * 1024.0;
 
-int Fetch(const std::string& url, const std::string& target, bool everyPiece)
+int Fetch(const std::string& url, const std::string& target, bool everyPiece, const std::string& key = "")
 {
-    const auto outcomes = RunDownloads({{url, target == "-" ? std::string() : target}}, everyPiece);
+    const auto outcomes = RunDownloads({{url, target == "-" ? std::string() : target, key}}, everyPiece);
     std::printf("%lld\n", static_cast<long long>(outcomes[0].Bytes));
     return outcomes[0].Succeeded ? 0 : 1;
 }
@@ -81,6 +81,7 @@ struct TOptions {
     std::string Work;   // scratch folder for downloads
     int Pairs = 5;
     int SmallCount = 200;
+    std::string Key;  // one.bin is signed with it; empty: no signed download
 };
 
 class TDriver {
@@ -132,7 +133,7 @@ private:
     {
         const double mib = Size("one.bin") / kMiB;
         const std::string file = m_Options.Work + "/one.bin";
-        std::vector<double> ownFile, curlFile, ownNone, curlNone, ratios;
+        std::vector<double> ownFile, curlFile, ownNone, curlNone, ratios, ownSigned;
         for (int i = 0; i < m_Options.Pairs; ++i) {
             const double own = mib / Self({"fetch", Url("one.bin"), file}).WallSeconds;
             std::filesystem::remove(file);
@@ -143,9 +144,17 @@ private:
             ratios.push_back(own / curl);
             ownNone.push_back(mib / Self({"fetch", Url("one.bin"), "-"}).WallSeconds);
             curlNone.push_back(mib / Curl({"-o", "/dev/null", Url("one.bin")}).WallSeconds);
+            if (!m_Options.Key.empty()) {
+                ownSigned.push_back(mib / Self({"fetch-signed", Url("one.bin"), file, m_Options.Key}).WallSeconds);
+                std::filesystem::remove(file);
+            }
         }
         Row("1 one download into a file, MiB/s", Median(ownFile), Median(curlFile));
         Row("1 one download into no file, MiB/s", Median(ownNone), Median(curlNone));
+        if (!ownSigned.empty()) {
+            Row("1 one signed download into a file, MiB/s", Median(ownSigned), Median(curlFile));
+            m_SignatureCost = 1 - Median(ownSigned) / Median(ownFile);
+        }
         m_Ratio = Median(ratios);
     }
 
@@ -218,6 +227,8 @@ private:
         std::printf("(sizes: one %.0f MiB, ten x %.0f MiB, small %.0f bytes, large %.0f MiB; %d pairs)\n",
                     Size("one.bin") / kMiB, Size("f0.bin") / kMiB, Size("update.ini"), Size("big.bin") / kMiB,
                     m_Options.Pairs);
+        if (!m_Options.Key.empty())
+            std::printf("signature check: %.1f%% of the download's throughput\n", m_SignatureCost * 100);
         std::printf("download/curl throughput ratio: %.2f\n", m_Ratio);
     }
 
@@ -229,13 +240,15 @@ private:
     TOptions m_Options;
     std::vector<TRow> m_Rows;
     double m_Ratio = 0;
+    double m_SignatureCost = 0;
     bool m_Failed = false;
 };
 
 int Usage()
 {
-    std::cerr << "usage: qvbench run --port N --root DIR --work DIR [--pairs N] [--small N]\n"
+    std::cerr << "usage: qvbench run --port N --root DIR --work DIR [--pairs N] [--small N] [--key PUBLICKEY]\n"
                  "       qvbench fetch URL TARGET|- [--status-every-piece]\n"
+                 "       qvbench fetch-signed URL TARGET PUBLICKEY\n"
                  "       qvbench update BASEURL INSTALLDIR COUNT\n"
                  "       qvbench small URL COUNT\n"
                  "       qvbench freeport\n";
@@ -251,6 +264,8 @@ int main(int argc, char** argv)
         return Fetch(args[1], args[2], false);
     if (args.size() == 4 && args[0] == "fetch" && args[3] == "--status-every-piece")
         return Fetch(args[1], args[2], true);
+    if (args.size() == 4 && args[0] == "fetch-signed")
+        return Fetch(args[1], args[2], false, args[3]);
     if (args.size() == 4 && args[0] == "update")
         return Update(args[1], args[2], std::stoi(args[3]));
     if (args.size() == 1 && args[0] == "freeport") {
@@ -275,6 +290,8 @@ int main(int argc, char** argv)
             options.Pairs = std::stoi(value);
         else if (args[i] == "--small")
             options.SmallCount = std::stoi(value);
+        else if (args[i] == "--key")
+            options.Key = value;
         else
             return Usage();
     }

@@ -1,5 +1,6 @@
 #include "DownloadWorker.h"
 
+#include "app/SignatureCheck.h"
 #include "http/HttpProt.h"
 #include "platform/FileUtils.h"
 #include "platform/Thread.h"
@@ -7,6 +8,8 @@
 #include <algorithm>
 #include <cctype>
 #include <memory>
+#include <optional>
+#include <stdexcept>
 
 namespace {
 
@@ -33,10 +36,23 @@ protected:
         m_Client = &client;
         client.SetMultiThreaded(true);
         std::unique_ptr<TFileStream> file;
+        std::unique_ptr<TSignatureCheck> signature;
+        std::unique_ptr<THashingStream> hashing;
         try {
+            if (!m_Job.PublicKey.empty()) {
+                const std::optional<TMinisignPublicKey> key = ParsePublicKey(m_Job.PublicKey);
+                if (!key)
+                    throw std::runtime_error("not a public key");
+                const std::string name = m_Job.Url.substr(m_Job.Url.rfind('/') + 1);
+                signature = std::make_unique<TSignatureCheck>(*key, TSignatureBinding{name, ""});
+                if (signature->Fetch(client, m_Job.Url) != TSignatureFault::None)
+                    throw std::runtime_error("signature refused");
+            }
             if (!m_Job.Target.empty()) {
                 file = std::make_unique<TFileStream>(m_Job.Target + "_", TFileStream::Mode::Create);
-                client.SetReceiveStream(file.get());
+                if (signature)
+                    hashing = std::make_unique<THashingStream>(*file, *signature);
+                client.SetReceiveStream(hashing ? static_cast<TStream*>(hashing.get()) : file.get());
                 DeleteFile(m_Job.Target + ".bak");
             }
             client.OnHeaderData = [this](THttpCli* sender) { HeaderData(sender); };
@@ -46,6 +62,8 @@ protected:
             client.BlockingGet();
             file.reset();
             m_Outcome.Bytes = client.ReceivedCount();
+            if (signature && signature->Verify(m_Job.Target + "_") != TSignatureFault::None)
+                throw std::runtime_error("signature invalid");
             if (!m_Job.Target.empty())
                 Synchronize([this] { ReplaceFile(); });
             else

@@ -13,6 +13,9 @@ struct TDownloadJob {
     // The installed file; the download goes to Target + "_". Empty: the
     // document goes into no stream and nothing is replaced.
     std::string Target;
+    // A public key line: the download is checked against Url + ".minisig"
+    // as the updater checks it, and fails unless signed for its file name.
+    std::string PublicKey = "";
 };
 
 struct TDownloadOutcome {

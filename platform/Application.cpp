@@ -3,6 +3,7 @@
 
 #ifndef _WIN32
 #include "MessageQueue.h"
+#include "ThreadIdentity.h"
 #endif
 
 #include <atomic>
@@ -47,6 +48,16 @@ bool ApplicationTerminated()
 #else
     // Not through PeekMessageA, which would also run the main thread's
     // hand-overs and GUI events.
-    return CurrentThreadQueue()->QuitPending();
+    return CurrentThreadQueue()->QuitPending() || MainThreadQuitPending();
+#endif
+}
+
+bool MainThreadQuitPending()
+{
+#ifdef _WIN32
+    return false;  // no thread sees another's queue
+#else
+    const std::shared_ptr<TThreadQueue> main = FindThreadQueue(kMainThreadId);
+    return main && main->QuitPending();
 #endif
 }

@@ -13,8 +13,13 @@ void ApplicationProcessMessages();
 // or left there by ApplicationProcessMessages for the loop that owns the
 // thread. The application (on another thread, that thread's loop) is then
 // ending, so a loop that waits by calling ApplicationProcessMessages must
-// give up instead of spinning. Takes and runs nothing.
+// give up instead of spinning. On Linux a WM_QUIT waiting for the main
+// thread counts on every thread. Takes and runs nothing.
 bool ApplicationTerminated();
+// True while a WM_QUIT waits in the main thread's queue, whatever thread
+// asks: the application is ending. Always false on Windows, where no
+// thread sees another's queue.
+bool MainThreadQuitPending();
 
 // Installed by a GUI binding on the main thread. All members may be null.
 struct GuiHooks {

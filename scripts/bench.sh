@@ -44,6 +44,10 @@ head -c $((big_mib << 20)) /dev/zero >"$scratch/www/big.bin"
   for i in $(seq 1 30); do echo "component$i.dll=plugins\\"; done
 } | sed 's/$/\r/' >"$scratch/www/update.ini"
 truncate -s 2048 "$scratch/www/update.ini"
+# one.bin is also fetched signed, as the updater with a key fetches it.
+minisign -G -W -p "$scratch/bench.pub" -s "$scratch/bench.key" >/dev/null </dev/null
+minisign -S -q -s "$scratch/bench.key" -m "$scratch/www/one.bin" -t "file:one.bin version:bench" </dev/null
+key=$(sed -n 2p "$scratch/bench.pub")
 
 port=$("$build/bin/qvbench" freeport)
 cat >"$scratch/nginx.conf" <<CONF
@@ -71,4 +75,4 @@ for _ in $(seq 1 100); do
 done
 
 "$build/bin/qvbench" run --port "$port" --root "$scratch/www" --work "$scratch/work" \
-  --pairs "$pairs" --small "$small"
+  --pairs "$pairs" --small "$small" --key "$key"

@@ -12,6 +12,7 @@ packages=(
   locales
   nginx-light tinyproxy dante-server
   curl clang libclang-rt-14-dev
+  libsodium-dev minisign
   "$@"
 )
 

@@ -1,6 +1,7 @@
 #include "socket/WSocket.h"
 
 #include "platform/Application.h"
+#include "platform/Thread.h"
 #include "platform/WrappingCount.h"
 
 #include <cstdarg>
@@ -137,7 +138,8 @@ void TCustomWSocket::HandleSocketEvent(const TSocketMessage& message)
     const WORD error = WSAGETSELECTERROR(message.LParam);
     // A handler may close (or even reopen) the socket; the rest of the
     // message then belongs to a connection that is gone.
-    auto stale = [&] { return handle != m_SocketHandle; };
+    const std::uint32_t closed = m_HandlesClosed;
+    auto stale = [&] { return handle != m_SocketHandle || m_HandlesClosed != closed; };
 
     if (events & FD_CONNECT) {
         if (m_State != TSocketState::wsConnected) {
@@ -324,8 +326,10 @@ void TCustomWSocket::FailWithSocketError(const std::string& functionName)
     std::string text = "Error " + std::to_string(error) + " in function " + functionName + "\r\n" +
                        SocketErrorText(error);
     if (error == WSAECONNRESET || error == WSAENOTCONN) {
-        if (m_SocketHandle != INVALID_SOCKET)
+        if (m_SocketHandle != INVALID_SOCKET) {
             Winsock::closesocket(m_SocketHandle);
+            ++m_HandlesClosed;
+        }
         m_SocketHandle = INVALID_SOCKET;
         if (m_State != TSocketState::wsClosed)
             FireSessionClosed(static_cast<WORD>(error));
@@ -443,7 +447,13 @@ void TCustomWSocket::ServiceMessages()
 
 bool TCustomWSocket::WaitAbandoned() const
 {
-    return m_QuitSeen || (!m_MultiThreaded && ApplicationTerminated());
+    if (m_QuitSeen)
+        return true;
+    // The own pump takes its thread's quit itself (QuitSeen); the main
+    // thread's quit ends a worker's wait with either pump.
+    if (m_MultiThreaded)
+        return !IsMainThread() && MainThreadQuitPending();
+    return ApplicationTerminated();
 }
 
 // ---- sending ----------------------------------------------------------------
@@ -509,6 +519,9 @@ void TCustomWSocket::TryToSend()
         m_AllSent = true;
         return;
     }
+    // An OnSendData handler may close (or reopen) the socket: what is left
+    // belongs to a connection that is gone.
+    const std::uint32_t closed = m_HandlesClosed;
     for (;;) {
         TBuffer* block = m_SendQueue.front().get();
         std::int32_t unread = 0;
@@ -544,7 +557,7 @@ void TCustomWSocket::TryToSend()
             }
         }
         // An OnSendData handler that aborted has freed the block.
-        if (m_SendQueue.empty() || m_SendQueue.front().get() != block)
+        if (m_HandlesClosed != closed || m_SendQueue.empty() || m_SendQueue.front().get() != block)
             return;
         // After a partial send the rest is tried at once: only a refused
         // send brings the FD_WRITE that would resume it.
@@ -589,6 +602,8 @@ void TCustomWSocket::Flush()
 
 void TCustomWSocket::ReceiveLoop(WORD error, TWSocketOptions options)
 {
+    const std::uint32_t closed = m_HandlesClosed;
+    std::int32_t heldBefore = -1;
     for (;;) {
         // Whatever a handler raises ends the loop unreported; the connection
         // stays as it is.
@@ -604,15 +619,20 @@ void TCustomWSocket::ReceiveLoop(WORD error, TWSocketOptions options)
                     }
                 }
             }
-            if (options.Contains(TWSocketOption::wsoNoReceiveLoop) || m_LastError != 0)
+            // A handler that closed (or reopened) ends it: the rest is gone.
+            if (options.Contains(TWSocketOption::wsoNoReceiveLoop) || m_LastError != 0 || m_HandlesClosed != closed)
                 return;
             u_long waiting = 0;
             if (Winsock::ioctlsocket(m_SocketHandle, FIONREAD, &waiting) == SOCKET_ERROR) {
                 m_LastError = Winsock::WSAGetLastError();
                 return;
             }
-            if (waiting == 0)
+            // Bytes that a layer holds above the socket wait just the same,
+            // as long as the passes take some: no socket event renews them.
+            const std::int32_t held = HeldByteCount();
+            if (waiting == 0 && (held == 0 || held == heldBefore))
                 return;
+            heldBefore = held;
         } catch (...) {
             return;
         }
@@ -663,6 +683,11 @@ std::int32_t TCustomWSocket::ReceiveDatagram(void* buffer, std::int32_t size, so
     return count;
 }
 
+std::int32_t TCustomWSocket::HeldByteCount()
+{
+    return 0;
+}
+
 std::int32_t TCustomWSocket::PendingByteCount()
 {
     u_long waiting = 0;
@@ -685,7 +710,7 @@ void TCustomWSocket::DrainUntilClosed()
         u_long waiting = 0;
         if (Winsock::ioctlsocket(m_SocketHandle, FIONREAD, &waiting) == SOCKET_ERROR)
             return;
-        if (waiting > 0) {
+        if (waiting > 0 || HeldByteCount() > 0) {
             if (!FireDataAvailable(0)) {
                 char discard[kDiscardChunk];
                 LowRecv(discard, sizeof discard, 0);

@@ -224,6 +224,11 @@ public:
     virtual std::int32_t SuspendEvents();
     virtual std::int32_t ResumeEvents();
     virtual void ServiceMessages();
+protected:
+    // Received bytes that a layer holds above the socket and hands out
+    // before the socket's; the receive loop counts them as waiting.
+    virtual std::int32_t HeldByteCount();
+public:
 
     // ---- non-virtual operations ------------------------------------------
     void ApplyLinger();
@@ -305,6 +310,9 @@ protected:
     sockaddr_in m_SockAddr{};
     bool m_Destroying = false;
     DWORD m_CreatorThreadId = 0;
+    // Grows with every handle closed: a handler's close is seen even when
+    // the system gives the next socket the same handle value.
+    std::uint32_t m_HandlesClosed = 0;
 };
 
 // =============================================================================
@@ -357,6 +365,7 @@ protected:
     void FireSessionConnected(WORD error) override;
     void FireSessionClosed(WORD error) override;
     std::int32_t LowRecv(void* buffer, std::int32_t size, std::int32_t flags) override;
+    std::int32_t HeldByteCount() override;
 public:
     void Connect() override;
     void Listen() override;
@@ -444,6 +453,7 @@ protected:
     bool FireDataAvailable(WORD error) override;
     void FireSessionClosed(WORD error) override;
     std::int32_t LowRecv(void* buffer, std::int32_t size, std::int32_t flags) override;
+    std::int32_t HeldByteCount() override;
 
     // ---- added virtual operations ----------------------------------------
     virtual void FireLineLimitExceeded(std::int32_t rcvdLength, bool& clearData);
@@ -461,18 +471,28 @@ private:
     bool DeliverHeldLines(std::int32_t searchFrom);
     // Hands out the pending line until read, dropped or line mode is off.
     void DeliverPendingLine();
+    void DeliverHeldAtClose();
     void EnsureLineBufferSize(std::int32_t size);
+    void ConsumeHeld(std::int32_t count);
+    void CompactHeld();
+    std::int32_t ReceiveNewBytes(char* buffer, std::int32_t size);
+    char* HeldBytes() { return m_LineBuffer.data() + m_LineBufferStart; }
     bool LineCutting() const { return m_LineMode && !m_LineEnd.empty(); }
 
-    // Bytes held in m_LineBuffer; m_LineBuffer[m_LineBufferCount] is always 0,
-    // so its size (m_LineBufferSize) always exceeds the count once allocated.
+    // Bytes held in m_LineBuffer from m_LineBufferStart on; the byte after
+    // them is always 0, so the buffer's size (m_LineBufferSize) always
+    // exceeds start plus count once allocated.
     std::vector<char> m_LineBuffer;
     std::int32_t m_LineBufferSize = 0;
+    std::int32_t m_LineBufferStart = 0;
     std::int32_t m_LineBufferCount = 0;
     std::string m_LineEnd = "\r\n";
     bool m_LineMode = false;
     // Length of the complete line being handed out (terminator included).
     std::int32_t m_PendingLineLength = 0;
+    // A handler raised during the deliveries: the held bytes may still hold
+    // complete lines, which the next delivery searches for from the start.
+    bool m_DeliveryCutShort = false;
     std::int32_t m_LineLimit = 65536;
     bool m_ClearDataFlag = false;
     bool m_LineEcho = false;

@@ -313,6 +313,7 @@ void TCustomWSocket::Dup(SOCKET handle)
     if (m_State != TSocketState::wsClosed) {
         int result = Winsock::closesocket(m_SocketHandle);
         m_SocketHandle = INVALID_SOCKET;
+        ++m_HandlesClosed;
         if (result != 0) {
             FailWithSocketError("Dup (closesocket)");
             return;
@@ -364,12 +365,15 @@ void TCustomWSocket::CloseConnection(bool shutdownFirst, WORD errorCode)
             continue;
         }
         m_SocketHandle = INVALID_SOCKET;
+        ++m_HandlesClosed;
         if (m_LastError != WSANOTINITIALISED) {
             FailWithSocketError("Disconnect (closesocket)");
             return;
         }
         break;
     }
+    if (m_SocketHandle != INVALID_SOCKET)
+        ++m_HandlesClosed;
     m_SocketHandle = INVALID_SOCKET;
     EnterState(TSocketState::wsClosed);
     if (!m_Destroying && !m_SessionClosedFired) {
@@ -403,7 +407,11 @@ void TCustomWSocket::FreeLater()
 
 void TCustomWSocket::Abort()
 {
-    CancelLookup();
+    // An answer already on its way cannot be cancelled; the close goes on.
+    try {
+        CancelLookup();
+    } catch (...) {
+    }
     DiscardSendBuffer();
     if (m_State == TSocketState::wsConnected && m_ProtocolNumber == IPPROTO_TCP) {
         m_LingerOnOff = TSocketLingerOnOff::wsLingerOff;

@@ -112,7 +112,9 @@ void TCustomSocksWSocket::ResetToDefaults()
 
 void TCustomSocksWSocket::Connect()
 {
-    if (!m_SocksServerAssigned) {
+    // The core refuses a second Connect on a live connection; nothing of the
+    // running exchange may change before it does.
+    if (!m_SocksServerAssigned || (m_SocketHandle != INVALID_SOCKET && m_State != TSocketState::wsClosed)) {
         // A SOCKS attempt that failed before its socket existed must not make
         // a direct connection talk SOCKS.
         if (m_State == TSocketState::wsClosed)
@@ -485,10 +487,13 @@ std::string TCustomSocksWSocket::SocksCredentialsProblem() const
 
 void TCustomSocksWSocket::FailSocks(std::int32_t error, const std::string& msg)
 {
+    const std::uint32_t closed = m_HandlesClosed;
     FireSocksError(error, msg);
     m_NegotiationState = NS::snIdle;
     FireSessionConnected(static_cast<WORD>(error));
-    CloseConnection(true, static_cast<WORD>(error));
+    // A handler that closed, or already opened the next connection, keeps it.
+    if (m_HandlesClosed == closed)
+        CloseConnection(true, static_cast<WORD>(error));
 }
 
 // ---- events -----------------------------------------------------------------
@@ -525,6 +530,11 @@ std::int32_t TCustomSocksWSocket::PendingByteCount()
     if (m_SocksLeftoverCount > 0)
         return m_SocksLeftoverCount;
     return TCustomWSocket::PendingByteCount();
+}
+
+std::int32_t TCustomSocksWSocket::HeldByteCount()
+{
+    return std::max(m_SocksLeftoverCount, 0) + TCustomWSocket::HeldByteCount();
 }
 
 std::int32_t TCustomSocksWSocket::LowRecv(void* buffer, std::int32_t size, std::int32_t flags)

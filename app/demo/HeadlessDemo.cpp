@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -29,7 +30,7 @@ namespace {
 
 const char* const kUsage =
     "usage: qvupdate-demo [--chinese] [--server2] [--host1 HOST[:PORT]] [--host2 HOST[:PORT]]\n"
-    "                     [--screenshot FILE.png] [--timeout SECONDS]\n";
+    "                     [--screenshot FILE.png] [--timeout SECONDS] [--update-key KEY]\n";
 
 // Exit codes beyond 0 (the run ended with the window idle again).
 enum class TDemoExit { Usage = 1, NothingToUpdate = 2, TimedOut = 3, NoInstallation = 4 };
@@ -41,6 +42,7 @@ struct TOptions {
     bool Server2 = false;
     std::string Screenshot = "qvupdate-demo.png";
     int TimeoutSeconds = 300;
+    std::optional<std::string> UpdateKey;  // instead of the build's key
 };
 
 std::optional<TOptions> ParseOptions(int argc, char** argv)
@@ -57,6 +59,8 @@ std::optional<TOptions> ParseOptions(int argc, char** argv)
             options.Host1 = argv[++i];
         else if (option == "--host2" && hasValue)
             options.Host2 = argv[++i];
+        else if (option == "--update-key" && hasValue)
+            options.UpdateKey = argv[++i];
         else if (option == "--screenshot" && hasValue)
             options.Screenshot = argv[++i];
         else if (option == "--timeout" && hasValue) {
@@ -179,6 +183,13 @@ int RunDemo(const TOptions& options)
     }
 
     TUpdateQVWin window(options.Host1, options.Host2);
+    try {
+        if (options.UpdateKey)
+            window.SetUpdateKey(*options.UpdateKey);
+    } catch (const std::invalid_argument& e) {
+        std::fprintf(stderr, "qvupdate-demo: %s\n", e.what());
+        return static_cast<int>(TDemoExit::Usage);
+    }
     UpdateQVWin = &window;
     window.show();
     if (options.Chinese)
@@ -188,8 +199,12 @@ int RunDemo(const TOptions& options)
     TStatusRecorder recorder(*window.FilesList);
 
     std::printf("QVUpdate demo: installation %s\n", InstallDir.c_str());
-    std::printf("Server %d (%s), %s channel\n\n", options.Server2 ? 2 : 1,
+    std::printf("Server %d (%s), %s channel\n", options.Server2 ? 2 : 1,
                 (options.Server2 ? options.Host2 : options.Host1).c_str(), options.Chinese ? "Chinese" : "English");
+    if (window.UpdateKey())
+        std::printf("Releases must be signed with key %s\n\n", KeyIdText(window.UpdateKey()->KeyId).c_str());
+    else
+        std::printf("No key built in: releases are not checked\n\n");
 
     // The check runs inside the click, as it does for a user.
     std::printf("Check\n");

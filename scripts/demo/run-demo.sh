@@ -68,9 +68,13 @@ if [[ -e $demo ]]; then
 fi
 mkdir -p "$demo/nginx/tmp"
 cp -R "$root/demo/installation" "$demo/installation"
+# Signed as a publisher signs, with the demo's own key.
 for channel in eng chs; do
   mkdir -p "$demo/www/update/$channel"
   cp "$root/demo/server/release/"* "$root/demo/server/$channel/update.ini" "$demo/www/update/$channel/"
+  version=$(head -n 1 "$demo/www/update/$channel/update.ini" | tr -d '\r')
+  QVUPDATE_SIGNING_KEY=$root/demo/signing/demo-only.key \
+    "$root/scripts/sign-release.sh" "$demo/www/update/$channel" "$version" >/dev/null
 done
 sed -e "s|@DEMO_DIR@|$demo|g" -e "s|@PORT@|$port|g" "$root/demo/server/nginx.conf.in" >"$demo/nginx/nginx.conf"
 printf 'Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Quorvan]\n"Install Dir"="%s"\n' \

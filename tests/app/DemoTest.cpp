@@ -130,7 +130,12 @@ void ExpectReleaseInstalled(const fs::path& folder)
 TEST(Demo, EnglishCheckAndRunInstallTheRelease)
 {
     const int port = FreeLoopbackPort();
-    const TDemoRun run = RunDemo("english", port, "");
+    // Signed with the demo's key, which the demo preset builds in.
+    std::istringstream demoKey(ReadFile(fs::path(QV_SOURCE_DIR) / "demo/signing/demo-only.pub"));
+    std::string keyLine;
+    std::getline(demoKey, keyLine);
+    std::getline(demoKey, keyLine);
+    const TDemoRun run = RunDemo("english", port, "--update-key " + keyLine);
     if (Listening(port)) {
         ADD_FAILURE() << "the demo's server outlived the command";
         ::kill(std::stoi(ReadFile(run.Folder / "nginx/nginx.pid")), SIGTERM);
@@ -138,6 +143,7 @@ TEST(Demo, EnglishCheckAndRunInstallTheRelease)
     ASSERT_EQ(run.ExitCode, 0) << run.Output;
 
     for (const char* line : {"start to get newest version infomation ....", "Loading...",
+                             "update.ini: signature verified (key 8749934023C3BA40)",
                              "Get newest version infomation", "Newest version : 1.15",
                              "Quorvan 1.15 (demo release)", "- New: a list of changes, Whatsnew.txt."})
         EXPECT_NE(run.Output.find(std::string("  ") + line + "\n"), std::string::npos) << line << "\n" << run.Output;
@@ -151,6 +157,8 @@ TEST(Demo, EnglishCheckAndRunInstallTheRelease)
     EXPECT_NE(StatusLine(run.Output, "Quorvan.exe").find("% | "), std::string::npos) << run.Output;
     EXPECT_NE(StatusLine(run.Output, "Quorvan.exe").find("| 100% |"), std::string::npos) << run.Output;
     EXPECT_NE(run.Output.find("] Chinese.lng (copy to Language\\)\n"), std::string::npos) << run.Output;
+    const std::string access = ReadFile(run.Folder / "nginx/access.log");
+    EXPECT_NE(access.find("GET /update/eng/Quorvan.exe.minisig "), std::string::npos) << access;
 
     ExpectReleaseInstalled(run.Folder);
     const QImage screenshot(QString::fromStdString((run.Folder / "qvupdate-demo.png").string()));
@@ -180,6 +188,8 @@ TEST(Demo, ChineseChannelOnTheSecondServer)
     EXPECT_NE(access.find("GET /update/chs/update.ini "), std::string::npos) << access;
     EXPECT_NE(access.find("GET /update/chs/Chinese.lng "), std::string::npos) << access;
     EXPECT_EQ(access.find("/update/eng/"), std::string::npos) << access;
+    // The dev build has no key: no signature is asked for.
+    EXPECT_EQ(access.find(".minisig"), std::string::npos) << access;
     ExpectReleaseInstalled(run.Folder);
 }
 

@@ -1,8 +1,9 @@
 // ctest-labels: threads
 // A socket's events are computed on the library's event thread and on the
 // threads that call it; whichever posts first, the window must see them in
-// the order they happened. Many short connections to a server that closes
-// at once make the connect's completion and the close meet.
+// the order they happened. Many short connections to a server that sends a
+// byte and closes at once make the connect's completion, the data and the
+// close meet.
 #include "support/PosixPeer.h"
 #include "support/TestWindow.h"
 #include "support/WinsockModule.h"
@@ -28,7 +29,7 @@ struct Outcome {
 };
 
 // One connection on the calling thread, in the order a client uses:
-// register, connect, then wait for the close.
+// register, connect, read what comes, then wait for the close.
 Outcome OneConnection(const TWinsock& ws, std::uint16_t port)
 {
     Outcome outcome;
@@ -39,6 +40,13 @@ Outcome OneConnection(const TWinsock& ws, std::uint16_t port)
         return outcome;
     }
     sockaddr_in to = LoopbackAddress(port);
+    // The close is reported once the data before it has been read.
+    window.OnMessage = [&](HWND, UINT message, WPARAM, LPARAM lParam) -> LRESULT {
+        char byte;
+        if (message == kSocketMessage && WSAGETSELECTEVENT(lParam) == FD_READ)
+            ws.recv(s, &byte, 1, 0);
+        return 0;
+    };
     if (ws.WSAAsyncSelect(s, window.Handle(), kSocketMessage, kClientEvents) != 0) {
         outcome.failure = "WSAAsyncSelect: " + std::to_string(ws.WSAGetLastError());
     } else if (ws.connect(s, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0 ||
@@ -92,6 +100,7 @@ TEST(WinsockOrder, ConnectIsPostedBeforeTheCloseThatFollowsIt)
             const int peer = posix::Accept(listener);
             if (peer < 0)
                 return;
+            posix::SendAll(peer, "x");
             posix::Close(peer);
         }
     });
@@ -118,11 +127,12 @@ TEST(WinsockOrder, ConnectIsPostedBeforeTheCloseThatFollowsIt)
         for (const Outcome& outcome : ofThread) {
             ASSERT_EQ(outcome.failure, "") << "after " << run << " connections; events " << Describe(outcome.events);
             ++run;
-            // FD_CONNECT comes first; each of the two comes once.
+            // FD_CONNECT comes first and FD_CLOSE last, the data between;
+            // each of the three comes once.
             const auto& events = outcome.events;
-            const bool ordered = !events.empty() && events.front() == FD_CONNECT &&
-                                 std::count(events.begin(), events.end(), FD_CONNECT) == 1 &&
-                                 std::count(events.begin(), events.end(), FD_CLOSE) == 1;
+            const auto count = [&](WORD event) { return std::count(events.begin(), events.end(), event); };
+            const bool ordered = !events.empty() && events.front() == FD_CONNECT && events.back() == FD_CLOSE &&
+                                 count(FD_CONNECT) == 1 && count(FD_READ) == 1 && count(FD_CLOSE) == 1;
             if (!ordered && misordered++ == 0)
                 example = Describe(events);
         }

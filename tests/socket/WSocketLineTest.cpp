@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -63,6 +65,14 @@ struct LineSession {
         PumpQueued();
     }
 };
+
+std::string Joined(const Lines& lines)
+{
+    std::string all;
+    for (const std::string& piece : lines)
+        all += piece;
+    return all;
+}
 
 TEST(LineMode, CutsLinesWhereverTheReadsEnd)
 {
@@ -178,6 +188,62 @@ TEST(LineMode, LastUnterminatedLineComesBeforeTheClose)
     EXPECT_EQ(s.counts.back(), 4);
 }
 
+// The second delivery raises, before or after reading part of its line: the
+// rest of that line still comes first, with the next read, and a raise at
+// close still closes and leaves nothing for the next connection.
+TEST(LineMode, RaisingHandlerLosesNoLine)
+{
+    for (int chunk : {0, 3}) {
+        SCOPED_TRACE(chunk);
+        LineSession s;
+        s.chunk = chunk;
+        int calls = 0;
+        auto read = s.socket.OnDataAvailable;
+        s.socket.OnDataAvailable = [&, read](TCustomWSocket* sender, WORD error) {
+            if (++calls == 2 && chunk == 0)
+                throw std::runtime_error("before reading");
+            read(sender, error);
+            if (calls == 2)
+                throw std::runtime_error("after reading");
+        };
+        s.Open();
+        s.Feed("one\r\nBAD\r\n");
+        s.Feed("xyz\r\n");
+        EXPECT_EQ(Joined(s.lines), "one\r\nBAD\r\nxyz\r\n");
+        if (chunk == 0) {
+            EXPECT_EQ(s.lines, (Lines{"one\r\n", "BAD\r\n", "xyz\r\n"}));
+        }
+
+        calls = 1;
+        s.Feed("tail");
+        s.peer.Close();
+        ASSERT_TRUE(PumpUntil([&] { return s.log.Has("closed 0"); }));
+        s.lines.clear();
+        s.Open();
+        s.Feed("fresh\r\n");
+        EXPECT_EQ(Joined(s.lines), "fresh\r\n");
+        EXPECT_EQ(s.log.Count("closed 0"), 1);
+    }
+}
+
+// One read takes at most 64 KB, however much waits, so a fast peer cannot
+// make the thread cut lines out of megabytes at a time.
+TEST(LineMode, OneReadIsCapped)
+{
+    LineSession s;
+    int mostHeld = 0;
+    s.afterRead = [&] { mostHeld = std::max(mostHeld, s.socket.LineBufferCount()); };
+    s.Open();
+    std::string sent;
+    for (int i = 0; i < 96 * 1024 / 8; ++i)
+        sent += "line" + std::to_string(1000 + i % 1000).substr(1) + "\n";
+    s.socket.SetLineEnd("\n");
+    ASSERT_TRUE(s.peer.Send(sent));
+    ASSERT_TRUE(PumpUntil([&] { return s.lines.size() == sent.size() / 8; }));
+    EXPECT_LE(mostHeld, 64 * 1024);
+    EXPECT_EQ(Joined(s.lines), sent);
+}
+
 TEST(LineMode, SwitchingOffMidLineLosesAndRepeatsNothing)
 {
     // Off inside the handler: the rest comes with the next deliveries.
@@ -190,10 +256,7 @@ TEST(LineMode, SwitchingOffMidLineLosesAndRepeatsNothing)
     s.Open();
     s.Feed("hello\r\nworld\r\nmore");
     ASSERT_TRUE(PumpUntil([&] { return s.socket.LineBufferCount() == 0; }));
-    std::string all;
-    for (const std::string& piece : s.lines)
-        all += piece;
-    EXPECT_EQ(all, "hello\r\nworld\r\nmore");
+    EXPECT_EQ(Joined(s.lines), "hello\r\nworld\r\nmore");
     s.Feed("!");
     EXPECT_EQ(s.lines.back(), "!");
 
@@ -213,6 +276,22 @@ TEST(LineMode, SwitchingOffMidLineLosesAndRepeatsNothing)
     EXPECT_EQ(same.lines.at(0), "ab");
     EXPECT_EQ(same.lines.at(1), "cd\r\nef");
     EXPECT_EQ(same.socket.LineBufferCount(), 0);
+
+    // Off after a header line, the body read raw in pieces while the peer
+    // closes: all of it comes before the close.
+    LineSession body;
+    body.afterRead = [&] {
+        body.socket.SetLineMode(false);
+        body.chunk = 1024;
+    };
+    body.Open();
+    const std::string payload(10000, 'b');
+    body.peer.Send("header\r\n" + payload);
+    body.peer.Close();
+    ASSERT_TRUE(PumpUntil([&] { return body.log.Has("closed 0"); }));
+    EXPECT_EQ(Joined(body.lines).size(), 8 + payload.size());
+    EXPECT_TRUE(Joined(body.lines) == "header\r\n" + payload);
+    EXPECT_EQ(body.log.entries.back(), "closed 0");
 }
 
 TEST(LineMode, HeldCompleteLinesAreDeliveredWhenLineModeReturns)
@@ -232,7 +311,9 @@ TEST(LineMode, HeldCompleteLinesAreDeliveredWhenLineModeReturns)
     s.Feed("one\r\ntwo\r\nthree\r\npart");
     PumpQueued();
     EXPECT_EQ(s.lines, (Lines{"one\r\n"}));
-    EXPECT_EQ(rawCalls, 1);  // the redelivery stopped when nothing was taken
+    // Offered by the receive loop, then by the redelivery: each stops when
+    // nothing was taken.
+    EXPECT_EQ(rawCalls, 2);
     EXPECT_EQ(s.socket.LineBufferCount(), 16);
     EXPECT_EQ(s.socket.RcvdCount(), 16);
 

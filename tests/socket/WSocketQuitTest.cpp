@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -127,6 +128,44 @@ TEST(WSocketQuit, DrainUntilClosedGivesUpOnASilentPeer)
         EXPECT_FALSE(watchdog.Stop()) << "DrainUntilClosed waited on after the quit";
         EXPECT_EQ(c.client.State(), S::wsConnected);
         c.ExpectQuitAccountedFor();
+    }
+}
+
+// A worker's wait, with either pump, ends when the application's main
+// thread is told to quit. A wait that missed it is ended by a quit for the
+// worker itself, and that counts as a failure.
+TEST(WSocketQuit, WorkersSeeTheApplicationEnd)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows shows no thread another's queue";
+#endif
+    TCustomWSocket keeper;  // keeps the window class and library for all
+    for (bool ownPump : {false, true}) {
+        SCOPED_TRACE(ownPump ? "own pump" : "application's pump");
+        PostQuitMessage(6);
+        std::atomic<DWORD> workerId{0};
+        std::atomic<std::int32_t> result{-1};
+        std::thread worker([&] {
+            TWSocket socket;
+            socket.SetMultiThreaded(ownPump);
+            workerId = GetCurrentThreadId();
+            bool never = false;
+            result = socket.WaitForFlag(never);
+        });
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (result == -1 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::yield();
+        const bool rescued = result == -1;
+        while (result == -1) {
+            if (workerId != 0)
+                PostThreadMessageA(workerId, WM_QUIT, 0, 0);
+            std::this_thread::yield();
+        }
+        worker.join();
+        EXPECT_FALSE(rescued) << "the worker waited on after the application's quit";
+        EXPECT_EQ(result, kWaitAbandoned);
+        MSG msg;
+        EXPECT_TRUE(PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
     }
 }
 

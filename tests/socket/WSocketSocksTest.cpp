@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,7 @@ struct SocksSession {
     EventLog log;
     std::string data;
     std::vector<int> rcvdCounts;
+    int chunk = 0;  // 0: ReceiveText, else Receive of this size
     TWSocket socket;
 
     explicit SocksSession(const std::string& level = "5", const std::string& host = kTarget)
@@ -61,7 +63,13 @@ struct SocksSession {
         };
         socket.OnDataAvailable = [this](TCustomWSocket* sender, WORD) {
             rcvdCounts.push_back(sender->RcvdCount());
-            std::string text = sender->ReceiveText();
+            std::string text;
+            if (chunk == 0) {
+                text = sender->ReceiveText();
+            } else {
+                text.resize(static_cast<std::size_t>(chunk));
+                text.resize(static_cast<std::size_t>(std::max(sender->Receive(text.data(), chunk), 0)));
+            }
             if (!text.empty()) {
                 data += text;
                 log.Add("data " + text);
@@ -77,6 +85,14 @@ struct SocksSession {
     {
         socket.Connect();
         ASSERT_TRUE(server.Accept());
+    }
+    // Through the greeting and the request, up to the reply.
+    void Negotiate()
+    {
+        Connect();
+        server.Expect(3);
+        server.Send("\x05\x00"s);
+        server.Expect(Socks5Request(kTarget).size());
     }
     // Sends the bytes one at a time, each in a read of its own.
     void Trickle(const std::string& bytes)
@@ -154,6 +170,60 @@ TEST(Socks5, GreetingRequestAndReplyWithUserDataInTheSameRead)
 
     session.server.Send(" world");
     ASSERT_TRUE(PumpUntil([&] { return session.data == "hello world"; }));
+}
+
+// Read 2 bytes at a time, the bytes after the reply all come at once, also
+// when the server closes right after them.
+TEST(Socks5, UserDataAfterTheReplyComesWholeInSmallReads)
+{
+    for (bool serverCloses : {false, true}) {
+        SCOPED_TRACE(serverCloses);
+        SocksSession session;
+        session.chunk = 2;
+        session.Negotiate();
+        session.server.Send(kIPv4Reply + "hello world");
+        if (serverCloses)
+            session.server.Close();
+        ASSERT_TRUE(PumpUntil([&] { return session.data == "hello world"; }));
+        if (serverCloses) {
+            ASSERT_TRUE(session.WaitFor("closed 0"));
+            EXPECT_EQ(session.log.entries.back(), "closed 0");
+        }
+    }
+}
+
+// A second Connect on a live connection is refused and changes nothing; a
+// handler that reconnects after a SOCKS failure keeps its new connection.
+TEST(Socks5, ConnectsThatMustNotBreakAConnection)
+{
+    SocksSession session;
+    session.Negotiate();
+    session.server.Send(kIPv4Reply);
+    ASSERT_TRUE(session.WaitFor("connected 0"));
+    EXPECT_EQ(MessageOf([&] { session.socket.Connect(); }), "Connect: Socket already in use");
+    session.server.Send("data");
+    ASSERT_TRUE(PumpUntil([&] { return session.data == "data"; }));
+    EXPECT_EQ(session.socket.State(), S::wsConnected);
+
+    SocksSession failing;
+    ScriptedPeer direct;
+    failing.socket.OnSessionConnected = [&](TCustomWSocket* sender, WORD error) {
+        failing.log.Add("connected", error);
+        if (error == 0)
+            return;
+        sender->Close();
+        sender->SetAddr("127.0.0.1");
+        sender->SetPort(std::to_string(direct.Port()));
+        sender->Connect();
+    };
+    failing.Connect();
+    failing.server.Expect(3);
+    failing.server.Send("\x05\xFF"s);
+    ASSERT_TRUE(direct.Accept());
+    ASSERT_TRUE(failing.WaitFor("connected 0"));
+    direct.Send("direct");
+    ASSERT_TRUE(PumpUntil([&] { return failing.data == "direct"; }));
+    EXPECT_EQ(failing.socket.State(), S::wsConnected);
 }
 
 TEST(Socks5, ReplyOfAddressTypeThreeArrivingByteByByte)

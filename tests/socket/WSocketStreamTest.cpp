@@ -319,6 +319,22 @@ TEST(WSocketStream, SendsInBlocksAndResumesOnWriteEvents)
     EXPECT_TRUE(received == payload);
 }
 
+TEST(WSocketStream, SendDataHandlerThatClosesEndsTheSend)
+{
+    PeerConnection c;
+    c.Open();
+    c.client.OnSendData = [](TCustomWSocket* sender, std::int32_t) { sender->Close(); };
+    // Two blocks: the second must not go out on the closed handle.
+    const std::string data = Pattern(3000);
+    c.client.Send(data.data(), static_cast<std::int32_t>(data.size()));
+    PumpQueued();
+    std::vector<std::string> closes;
+    std::copy_if(c.log.entries.begin(), c.log.entries.end(), std::back_inserter(closes),
+                 [](const std::string& entry) { return entry.rfind("closed", 0) == 0; });
+    EXPECT_EQ(closes, (std::vector<std::string>{"closed 0"}));
+    EXPECT_EQ(c.client.State(), S::wsClosed);
+}
+
 TEST(WSocketStream, UrgentSendFlagsGoOutOfBand)
 {
     PeerConnection c;

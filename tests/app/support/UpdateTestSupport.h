@@ -27,6 +27,8 @@ public:
     // One line per request: "path|Range|If-Range|status".
     std::string AccessLog() const;
     int Port() const { return m_Port; }
+    // Where www/path lies on disk.
+    std::string PathOf(const std::string& path) const { return m_Folder + "/www/" + path; }
 
 private:
     std::string m_Folder;
