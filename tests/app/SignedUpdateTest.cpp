@@ -4,6 +4,7 @@
 #include "app/AnsiWidgets.h"
 #include "app/Globals.h"
 #include "app/UUpdateQVWin.h"
+#include "app/support/CuttingFront.h"
 #include "app/support/SigningKey.h"
 #include "app/support/UpdateTestSupport.h"
 
@@ -179,4 +180,23 @@ TEST_F(SignedUpdate, ChineseWindowRefusesInChinese)
     EXPECT_EQ(LastLogLine(), "\xc7\xa9\xc3\xfb\xd0\xa3\xd1\xe9\xca\xa7\xb0\xdc: update.ini: "
                              "\xc7\xa9\xc3\xfb\xd3\xeb\xce\xc4\xbc\xfe\xb2\xbb\xb7\xfb");
     EXPECT_EQ(window->FilesList->topLevelItemCount(), 0);
+}
+
+// A download cut twice and resumed is verified over all its bytes, the kept ones too.
+TEST_F(SignedUpdate, ResumedReleaseIsVerifiedWhole)
+{
+    const std::string app = PatternBytes(300'000, 4);
+    Publish("1.15", app, key);
+    const TCuttingFront front(web.Port(), "/update/eng/app.dll", {90'000, 210'000});
+    install.WriteFile("app.dll", kInstalled);
+    window = std::make_unique<TUpdateQVWin>(web.Host(), front.Host());
+    window->SetUpdateKey(key.PublicLine());
+    window->ButtNextClick();
+    window->Server2->click();
+    window->SetRetryPause(1);
+    window->ButtUpdateClick();
+    ASSERT_TRUE(ProcessUntil([&] { return window->ButtNext->isEnabled(); }));
+    EXPECT_EQ(Status(0), "Update Success");
+    EXPECT_EQ(Installed("app.dll"), app);
+    EXPECT_NE(web.AccessLog().find("/update/eng/app.dll|bytes=210000-|"), std::string::npos);
 }

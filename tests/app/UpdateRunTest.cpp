@@ -5,6 +5,7 @@
 #include "app/Globals.h"
 #include "app/UUpdateQVWin.h"
 #include "app/support/AppTestSupport.h"
+#include "app/support/CuttingFront.h"
 #include "app/support/UpdateTestSupport.h"
 #include "common/LoopbackServer.h"
 
@@ -13,11 +14,6 @@
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -277,6 +273,7 @@ TEST_F(UpdateRun, EntriesThatWouldReachAnotherFileAreSkipped)
         {std::string("Quorvan.exe\0", 12), unsafe + "Quorvan.exe\\x00", "Quorvan.exe", "installed"},
         {std::string("x.txt=core.dll\0\\", 16), unsafe + "x.txt=core.dll\\x00\\", "core.dll", "installed"},
         {"tab\tname.dll", unsafe + "tab\\x09name.dll", "tab\tname.dll", missing},
+        {"a.dll_.Resume.", unsafe + "a.dll_.Resume.", "a.dll_.Resume.", missing},  // a resume record's name
         {"del.dll=lang\x7f\\", unsafe + "del.dll=lang\\x7F\\", "lang\x7f/del.dll", missing},
         {"Whatsnew.txt", "", "Whatsnew.txt", "new Whatsnew.txt"},
         {"Whatsnew.txt.bak", taken + "Whatsnew.txt.bak", "Whatsnew.txt.bak", missing},
@@ -490,25 +487,6 @@ Lines RangesAsked(const std::vector<std::string>& requests, const std::string& v
     return ranges;
 }
 
-// The whole answer of 127.0.0.1:port to `request`, up to its close.
-std::string Fetch(int port, const std::string& request)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    std::string answer;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
-        char buffer[65536];
-        for (ssize_t count; (count = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
-            answer.append(buffer, static_cast<std::size_t>(count));
-    }
-    ::close(fd);
-    return answer;
-}
-
 }  // namespace
 
 // A download cut at 30% and at 70% by a front before nginx completes in one
@@ -519,19 +497,8 @@ TEST_F(UpdateRun, CutTwiceTheDownloadCompletesFromTheMissingBytes)
     const std::string big = PatternBytes(1'000'000, 13);
     web.Put("update/eng/big.bin", big);
     web.Put("update/eng/update.ini", "1.15\r\n[FILESLIST]\r\nbig.bin\r\n");
-    TLoopbackServer front([&](TServerConnection& c) {
-        std::string request = c.ReadHeader();
-        const std::size_t keepAlive = request.find("Connection: Keep-Alive");
-        if (keepAlive != std::string::npos)
-            request.replace(keepAlive, 22, "Connection: close");
-        const std::string answer = Fetch(web.Port(), request);
-        const std::size_t bodyAt = answer.find("\r\n\r\n") + 4;
-        const std::size_t rangeAt = answer.find("Content-Range: bytes ");
-        const std::size_t first = rangeAt < bodyAt ? std::stoul(answer.substr(rangeAt + 21)) : 0;
-        const std::size_t cuts[] = {big.size() * 3 / 10, big.size() * 7 / 10};
-        c.Write(c.Index() < 2 ? answer.substr(0, bodyAt + cuts[c.Index()] - first) : answer);
-    });
-    window = std::make_unique<TUpdateQVWin>(web.Host(), "127.0.0.1:" + front.Port());
+    const TCuttingFront front(web.Port(), "/update/eng/big.bin", {big.size() * 3 / 10, big.size() * 7 / 10});
+    window = std::make_unique<TUpdateQVWin>(web.Host(), front.Host());
     window->ButtNextClick();
     Record();
     window->Server2->click();
