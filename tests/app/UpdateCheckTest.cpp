@@ -171,6 +171,7 @@ TEST_F(UpdateCheck, AbortAndSilenceEndTheCheck)
     // Nobody presses Abort: the inactivity time-out ends it.
     EXPECT_EQ(window->CheckHttpCli->Timeout(), 60);
     window->CheckHttpCli->SetTimeout(1);
+    window->SetRetryPause(1);  // each of the four tries times out
     window->ButtNextClick();
     EXPECT_EQ(window->UpdateMemo->Lines(), failed);
     EXPECT_EQ(RunMode, 0);
