@@ -146,14 +146,20 @@ void THttpCli::PointSessionClosedAt(void (THttpCli::*handler)(TCustomWSocket*, W
     m_CtrlSocket->OnSessionClosed = [this, handler](TCustomWSocket* s, WORD e) { (this->*handler)(s, e); };
 }
 
+// A bound set after a response's range starts a range of its own: the
+// other bound of that response is not asked for again.
 void THttpCli::SetContentRangeBegin(const std::string& value)
 {
+    if (m_RangeFromResponse)
+        m_ContentRangeEnd.clear();
     m_ContentRangeBegin = value;
     m_RangeFromResponse = false;
 }
 
 void THttpCli::SetContentRangeEnd(const std::string& value)
 {
+    if (m_RangeFromResponse)
+        m_ContentRangeBegin.clear();
     m_ContentRangeEnd = value;
     m_RangeFromResponse = false;
 }

@@ -206,6 +206,12 @@ TEST_F(THttpCliTest, StatusLinesAndRecognisedHeaders)
             EXPECT_EQ(client.ContentRangeEnd(), "199");
             EXPECT_EQ(client.AcceptRanges(), "bytes");
             EXPECT_EQ(client.ContentLength(), 3);
+            // One bound set after it asks for a range of its own.
+            client.SetContentRangeBegin("200");
+            TLoopbackServer next(Answer("HTTP/1.0 200 OK\r\n\r\n"));
+            client.SetURL(next.Url("/f"));
+            EXPECT_EQ(BlockingGetResult(client), "");
+            EXPECT_NE(next.Requests().at(0).find("\r\nRange: bytes=200-\r\n"), std::string::npos);
         }
     }
     // The next request has cleared the range.
