@@ -1,6 +1,8 @@
 #include "app/BackgroundHasher.h"
 
+#include <algorithm>
 #include <stdexcept>
+#include <utility>
 
 TBackgroundHasher::TBackgroundHasher()
 {
@@ -11,16 +13,32 @@ TBackgroundHasher::TBackgroundHasher()
 
 TBackgroundHasher::~TBackgroundHasher()
 {
+    m_Block.clear();  // no hash is asked for: what was not queued is dropped
     Stop();
 }
 
 void TBackgroundHasher::Add(const void* data, std::size_t size)
 {
+    const char* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        if (m_Block.capacity() < kBlockSize)
+            m_Block.reserve(kBlockSize);
+        const std::size_t take = std::min(size, kBlockSize - m_Block.size());
+        m_Block.append(bytes, take);
+        bytes += take;
+        size -= take;
+        if (m_Block.size() == kBlockSize)
+            Queue(std::exchange(m_Block, std::string()));
+    }
+}
+
+void TBackgroundHasher::Queue(std::string block)
+{
     std::unique_lock lock(m_Mutex);
     if (!m_Thread.joinable())
         m_Thread = std::thread([this] { Run(); });
     m_Changed.wait(lock, [this] { return m_Pieces.size() < kMaxQueued; });
-    m_Pieces.emplace_back(static_cast<const char*>(data), size);
+    m_Pieces.push_back(std::move(block));
     m_Changed.notify_all();
 }
 
@@ -34,6 +52,8 @@ TBackgroundHasher::THash TBackgroundHasher::Finish()
 
 void TBackgroundHasher::Stop()
 {
+    if (!m_Block.empty())
+        Queue(std::exchange(m_Block, std::string()));
     {
         std::lock_guard lock(m_Mutex);
         m_Ending = true;
