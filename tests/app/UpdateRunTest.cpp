@@ -80,6 +80,15 @@ protected:
         Record();
     }
 
+    // Checks on server 1 and picks server 2, `downloads`, for the run.
+    void CheckThenDownloadFrom(const std::string& downloads)
+    {
+        window = std::make_unique<TUpdateQVWin>(web.Host(), downloads);
+        window->ButtNextClick();
+        Record();
+        window->Server2->click();  // the run's host is read at its click
+    }
+
     // Every status text each row shows, in order, and all of them in one line.
     void Record(bool blankPercent = false)
     {
@@ -164,10 +173,7 @@ TEST_F(UpdateRun, ButtonsReturnOnlyAfterTheLastWorker)
 {
     TScriptedServer server("HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\nnew!", 2);
     web.Put("update/eng/update.ini", "1.15\r\n[FILESLIST]\r\nfirst.txt\r\nsecond.txt\r\n");
-    window = std::make_unique<TUpdateQVWin>(web.Host(), server.Host());
-    window->ButtNextClick();
-    Record();
-    window->Server2->click();  // the run's host is read at its click
+    CheckThenDownloadFrom(server.Host());
     window->ButtUpdateClick();
     EXPECT_EQ(Buttons(*window), "0100");
     EXPECT_EQ(RunMode, 2);
@@ -240,10 +246,7 @@ TEST_F(UpdateRun, OnlyCompleteDownloadsAreInstalled)
         install.WriteFile("core.dll.bak", "installed");  // the target itself is missing
         fs::remove(install.Path() + "/core.dll");
         web.Put("update/eng/update.ini", "1.15\r\n[FILESLIST]\r\ncore.dll\r\n");
-        window = std::make_unique<TUpdateQVWin>(web.Host(), server.Host());
-        window->ButtNextClick();
-        Record();
-        window->Server2->click();
+        CheckThenDownloadFrom(server.Host());
         window->SetRetryPause(1);
         RunToEnd();
         Lines all{kConnecting};
@@ -377,10 +380,7 @@ TEST_F(UpdateRun, AbortStopsEveryWorker)
     web.Put("update/eng/update.ini", "1.15\r\n[FILESLIST]\r\na.dll\r\nb.dll\r\nc.dll\r\n");
     for (const char* name : {"a.dll", "b.dll", "c.dll"})
         install.WriteFile(name, "installed");
-    window = std::make_unique<TUpdateQVWin>(web.Host(), silent.Host());
-    window->ButtNextClick();
-    Record();
-    window->Server2->click();
+    CheckThenDownloadFrom(silent.Host());
     window->ButtUpdateClick();
     ASSERT_TRUE(ProcessUntil([&] { return silent.Requests >= 1 && order.size() >= 3; }));
     window->ButtAbort->click();
@@ -417,10 +417,7 @@ TEST_F(UpdateRun, QuorvanRunningRefusesOrFailsTheReplacement)
     TScriptedServer held("HTTP/1.0 200 OK\r\nContent-Length: 3\r\n\r\nnew", 1);
     web.Put("update/eng/update.ini", "1.15\r\n[FILESLIST]\r\nq.dll\r\n");
     install.WriteFile("q.dll", "installed");
-    window = std::make_unique<TUpdateQVWin>(web.Host(), held.Host());
-    window->ButtNextClick();
-    Record();
-    window->Server2->click();
+    CheckThenDownloadFrom(held.Host());
 
     {
         // Started during the download: the file fails at its replacement.
@@ -498,10 +495,7 @@ TEST_F(UpdateRun, CutTwiceTheDownloadCompletesFromTheMissingBytes)
     web.Put("update/eng/big.bin", big);
     web.Put("update/eng/update.ini", "1.15\r\n[FILESLIST]\r\nbig.bin\r\n");
     const TCuttingFront front(web.Port(), "/update/eng/big.bin", {big.size() * 3 / 10, big.size() * 7 / 10});
-    window = std::make_unique<TUpdateQVWin>(web.Host(), front.Host());
-    window->ButtNextClick();
-    Record();
-    window->Server2->click();
+    CheckThenDownloadFrom(front.Host());
     window->SetRetryPause(1);
     RunToEnd();
 
@@ -559,10 +553,7 @@ TEST_F(UpdateRun, ResumedRequestsAndTheirAnswers)
             c.ReadHeader();
             c.Write(answers[std::min<std::size_t>(c.Index(), answers.size() - 1)]);
         });
-        window = std::make_unique<TUpdateQVWin>(web.Host(), "127.0.0.1:" + server.Port());
-        window->ButtNextClick();
-        Record();
-        window->Server2->click();
+        CheckThenDownloadFrom("127.0.0.1:" + server.Port());
         window->SetRetryPause(1);
         RunToEnd();
         EXPECT_EQ(RangesAsked(server.Requests(), kOldDate), ranges);
@@ -589,10 +580,7 @@ TEST_F(UpdateRun, AbortedDownloadResumesInTheNextRun)
     for (const char* channel : {"eng", "chs"})
         web.Put(std::string("update/") + channel + "/update.ini", "1.15\r\n[FILESLIST]\r\ncore.dll\r\n");
     install.WriteFile("core.dll", "installed");
-    window = std::make_unique<TUpdateQVWin>(web.Host(), "127.0.0.1:" + server.Port());
-    window->ButtNextClick();
-    Record();
-    window->Server2->click();
+    CheckThenDownloadFrom("127.0.0.1:" + server.Port());
     window->SetRetryPause(60'000);
     const auto abortWhileWaiting = [&](const char* retrying) {
         window->ButtUpdateClick();
