@@ -682,7 +682,7 @@ void THttpCli::InterpretHeaderField(const THeaderField& field)
     } else if (field.Name == "content-length") {
         // A length that is no number is as good as none, and erases no
         // other; two that differ leave the body's end unknown (RFC 7230 3.3.2).
-        const auto length = ParseContentLength64(field.Value);
+        const auto length = ParseContentLength(field.Value);
         if (length && m_ContentLength >= 0 && *length != m_ContentLength) {
             FailConnection("Conflicting Content-Length");
             return;

@@ -77,7 +77,7 @@ std::optional<THeaderField> SplitHeaderField(const std::string& line)
     return field;
 }
 
-std::optional<std::int64_t> ParseContentLength64(const std::string& value)
+std::optional<std::int64_t> ParseContentLength(const std::string& value)
 {
     const auto isBlank = [](unsigned char c) { return c <= ' '; };
     const auto first = std::find_if_not(value.begin(), value.end(), isBlank);
@@ -85,14 +85,6 @@ std::optional<std::int64_t> ParseContentLength64(const std::string& value)
     if (first >= last)
         return std::nullopt;
     return ParseDecimal(std::string(first, last), std::numeric_limits<std::int64_t>::max());
-}
-
-std::optional<std::int32_t> ParseContentLength(const std::string& value)
-{
-    const auto length = ParseContentLength64(value);
-    if (!length || *length > std::numeric_limits<std::int32_t>::max())
-        return std::nullopt;
-    return static_cast<std::int32_t>(*length);
 }
 
 void ParseContentRange(const std::string& value, std::string& rangeBegin, std::string& rangeEnd)

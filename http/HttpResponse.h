@@ -24,11 +24,9 @@ struct THeaderField {
 };
 std::optional<THeaderField> SplitHeaderField(const std::string& line);
 
-// The decimal value with surrounding blanks removed; nullopt when it is not
-// a number from 0 to 2^31-1.
-std::optional<std::int32_t> ParseContentLength(const std::string& value);
-// The same for a length of any size up to 18 digits, as the client reads it.
-std::optional<std::int64_t> ParseContentLength64(const std::string& value);
+// The decimal value with surrounding blanks removed, of any size up to 18
+// digits; nullopt when it is no such number.
+std::optional<std::int64_t> ParseContentLength(const std::string& value);
 
 // "bytes 100-199/1000" gives "100" and "199".
 void ParseContentRange(const std::string& value, std::string& rangeBegin, std::string& rangeEnd);

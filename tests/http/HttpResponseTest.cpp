@@ -48,7 +48,9 @@ TEST(ResponseHeader, FieldsAndValues)
     EXPECT_EQ(ParseContentLength(" 5120 "), 5120);
     EXPECT_EQ(ParseContentLength("0"), 0);
     EXPECT_EQ(ParseContentLength("2147483647"), 2147483647);
-    EXPECT_FALSE(ParseContentLength("2147483648"));
+    EXPECT_EQ(ParseContentLength("2147483652"), 2147483652);
+    EXPECT_EQ(ParseContentLength("999999999999999999"), 999999999999999999);
+    EXPECT_FALSE(ParseContentLength("9999999999999999999"));
     EXPECT_FALSE(ParseContentLength("-5"));
     EXPECT_FALSE(ParseContentLength("12abc"));
     EXPECT_FALSE(ParseContentLength(""));
