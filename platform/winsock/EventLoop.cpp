@@ -164,12 +164,11 @@ void Evaluate(const EntryPtr& shared, Posts& posts)
         }
     } else if (!entry.connectFailed && (entry.type != SOCK_STREAM || entry.connected)) {
         const bool stream = entry.type == SOCK_STREAM;
-        // Readable with no end or error in sight means data waits; only
-        // otherwise is FIONREAD asked, which saves a call per received piece.
+        // Readable alone does not mean data waits, even with no end in
+        // sight: the kernel counts a peer's FIN as readable a moment before
+        // it reports the end, so only FIONREAD tells.
         int waiting = 0;
-        const bool plainlyReadable = (ready & POLLIN) && !(ready & (POLLRDHUP | POLLHUP | POLLERR));
-        const bool dataWaits =
-            plainlyReadable || ((ready & POLLIN) && ::ioctl(entry.fd, FIONREAD, &waiting) == 0 && waiting > 0);
+        const bool dataWaits = (ready & POLLIN) && ::ioctl(entry.fd, FIONREAD, &waiting) == 0 && waiting > 0;
         if (entry.readEnabled && (ready & POLLIN) && (entry.events & win::kFdRead)) {
             // A stream at end of file is readable without data: that is
             // FD_CLOSE's business, not FD_READ's.
