@@ -36,7 +36,6 @@ int AsyncSelect(Handle s, HWND window, UINT message, long events)
         entry->oobEnabled = true;
         entry->closeReported = false;
         entry->writeEnabled = entry->type != SOCK_STREAM || entry->connected;
-        UpdateWatch(*entry);
         Evaluate(entry, posts);
     }
     PostBarrier();

@@ -31,6 +31,37 @@ int PendingSocketError(int fd)
     return error;
 }
 
+// Edge-triggered: an edge only wakes the thread, which then looks at the
+// socket's present state, so a socket that stays readable or broken never
+// keeps it spinning. Errors and hang-ups are always reported, and the
+// peer's end is watched throughout; data and room to send only while the
+// event they are for is armed, so that data arriving after FD_READ has
+// been posted does not wake the thread for nothing. Arming again changes
+// the interest, and epoll then reports what is already there.
+std::uint32_t Interest(const SocketEntry& entry)
+{
+    std::uint32_t mask = EPOLLRDHUP | EPOLLET;
+    const bool readArmed = entry.listening ? entry.acceptEnabled && (entry.events & win::kFdAccept)
+                                           : entry.readEnabled && (entry.events & win::kFdRead);
+    if (readArmed)
+        mask |= EPOLLIN;
+    if (entry.oobEnabled && (entry.events & win::kFdOob))
+        mask |= EPOLLPRI;
+    if (entry.connectPending || (entry.writeEnabled && (entry.events & win::kFdWrite)))
+        mask |= EPOLLOUT;
+    return mask;
+}
+
+constexpr std::uint32_t kArmable = EPOLLIN | EPOLLOUT | EPOLLPRI;
+
+bool EpollControl(int epoll, int operation, const SocketEntry& entry, std::uint32_t mask)
+{
+    epoll_event event{};
+    event.events = mask;
+    event.data.u64 = entry.handle;
+    return ::epoll_ctl(epoll, operation, entry.fd, &event) == 0;
+}
+
 int AbortErrorFrom(int error)
 {
     return error == ECONNRESET || error == EPIPE ? win::WSAECONNRESET : win::WSAECONNABORTED;
@@ -73,24 +104,25 @@ EventLoop::~EventLoop()
         ::close(m_Wake);
 }
 
-void EventLoop::Watch(SocketEntry& entry)
+void EventLoop::Watch(SocketEntry& entry, bool disarm)
 {
-    // Edge-triggered: an edge only wakes the thread, which then looks at the
-    // socket's present state, so a socket that stays readable or broken
-    // never keeps it spinning.
-    epoll_event event{};
-    event.events = EPOLLIN | EPOLLOUT | EPOLLPRI | EPOLLRDHUP | EPOLLET;
-    event.data.u64 = entry.handle;
-    if (::epoll_ctl(m_Epoll, EPOLL_CTL_ADD, entry.fd, &event) == 0)
-        entry.watched = true;
+    const std::uint32_t wanted = Interest(entry);
+    if (entry.watchMask == 0) {
+        if (EpollControl(m_Epoll, EPOLL_CTL_ADD, entry, wanted))
+            entry.watchMask = wanted;
+        return;
+    }
+    const bool arm = (wanted & ~entry.watchMask) != 0;
+    if ((arm || (disarm && wanted != entry.watchMask)) && EpollControl(m_Epoll, EPOLL_CTL_MOD, entry, wanted))
+        entry.watchMask = wanted;
 }
 
 void EventLoop::Unwatch(SocketEntry& entry)
 {
-    if (!entry.watched)
+    if (entry.watchMask == 0)
         return;
     ::epoll_ctl(m_Epoll, EPOLL_CTL_DEL, entry.fd, nullptr);
-    entry.watched = false;
+    entry.watchMask = 0;
 }
 
 void EventLoop::Run()
@@ -109,15 +141,24 @@ void EventLoop::Run()
             for (int i = 0; i < count; ++i) {
                 if (events[i].data.u64 == kWakeTag)
                     return;  // only the destructor wakes us
-                if (EntryPtr entry = FindSocketLocked(static_cast<Handle>(events[i].data.u64)))
-                    Evaluate(entry, posts);
+                EntryPtr entry = FindSocketLocked(static_cast<Handle>(events[i].data.u64));
+                if (!entry)
+                    continue;
+                const std::uint32_t armed = Interest(*entry) & kArmable;
+                Evaluate(entry, posts);
+                // Woken for nothing that is armed: stop watching it until
+                // it is armed again.
+                if ((events[i].events & armed) == 0)
+                    UpdateWatch(*entry, true);
             }
         }
         Deliver(posts);
     }
 }
 
-void Evaluate(const EntryPtr& shared, Posts& posts)
+namespace {
+
+void QueueDue(const EntryPtr& shared, Posts& posts)
 {
     SocketEntry& entry = *shared;
     if (entry.closed)
@@ -201,6 +242,14 @@ void Evaluate(const EntryPtr& shared, Posts& posts)
             post(win::kFdClose, entry.abortError);
         }
     }
+}
+
+}  // namespace
+
+void Evaluate(const EntryPtr& entry, Posts& posts)
+{
+    QueueDue(entry, posts);
+    UpdateWatch(*entry);
 }
 
 }  // namespace wsock

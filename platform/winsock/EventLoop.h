@@ -18,8 +18,9 @@ public:
     EventLoop(const EventLoop&) = delete;
     EventLoop& operator=(const EventLoop&) = delete;
 
-    // Library mutex held for both.
-    void Watch(SocketEntry& entry);
+    // Library mutex held for both. Watch adds the socket or changes its
+    // interest as UpdateWatch describes.
+    void Watch(SocketEntry& entry, bool disarm);
     void Unwatch(SocketEntry& entry);
 
 private:

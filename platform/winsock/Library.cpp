@@ -155,14 +155,13 @@ void RemoveSocketLocked(SocketEntry& entry)
     g_Sockets.erase(entry.handle);
 }
 
-void UpdateWatch(SocketEntry& entry)
+void UpdateWatch(SocketEntry& entry, bool disarm)
 {
     if (!g_Loop)
         return;
-    const bool wanted = entry.events != 0 && !entry.closed;
-    if (wanted && !entry.watched)
-        g_Loop->Watch(entry);
-    else if (!wanted && entry.watched)
+    if (entry.events != 0 && !entry.closed)
+        g_Loop->Watch(entry, disarm);
+    else
         g_Loop->Unwatch(entry);
 }
 

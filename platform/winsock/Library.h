@@ -7,6 +7,7 @@
 #include "WinsockNumbers.h"
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -41,7 +42,8 @@ struct SocketEntry {
     HWND window = nullptr;
     UINT message = 0;
     long events = 0;
-    bool watched = false;  // in the event thread's epoll set
+    // The epoll interest last set for the event thread; 0 while not watched.
+    std::uint32_t watchMask = 0;
     // Each event is posted once, then waits for the call that re-enables it.
     bool readEnabled = true;
     bool writeEnabled = false;
@@ -91,13 +93,16 @@ void RemoveSocketLocked(SocketEntry& entry);
 // Sets the thread's error number and returns SOCKET_ERROR.
 int Fail(int error);
 
-// Lock held: works out which events of `entry` are due and queues them.
+// Lock held: works out which events of `entry` are due, queues them, and
+// watches what stays armed.
 void Evaluate(const EntryPtr& entry, Posts& posts);
 // Lock held: appends one message to the outbox.
 void Queue(PendingPost post, Posts& posts);
-// Lock held: brings the epoll registration in line with `entry.events`
-// and the socket's being open.
-void UpdateWatch(SocketEntry& entry);
+// Lock held: brings the epoll registration in line with the registration
+// and the events armed. An event just armed is watched at once; one no
+// longer armed stays watched unless `disarm`, since it is usually armed
+// again soon and each change costs a system call.
+void UpdateWatch(SocketEntry& entry, bool disarm = false);
 // Lock not held: posts the queued messages that are still wanted, own
 // and others', in queue order; returns once the caller's are posted.
 void Deliver(Posts& posts);

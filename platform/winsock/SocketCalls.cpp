@@ -212,7 +212,6 @@ Handle Accept(Handle s, void* address, int* addressLength)
             accepted->window = entry->window;
             accepted->message = entry->message;
             accepted->events = entry->events;
-            UpdateWatch(*accepted);
             Evaluate(accepted, posts);
         }
         Evaluate(entry, posts);

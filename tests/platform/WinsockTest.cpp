@@ -272,6 +272,13 @@ TEST_F(WinsockTest, ConnectAcceptReadWriteAndCloseFollowTheReenablingRules)
     EXPECT_EQ(received, "hello world");
     Settle();
     EXPECT_EQ(Count(server, FD_READ), 2);
+    // Once drained, the next arrival posts FD_READ again, and so does a
+    // receive that leaves some of it.
+    ASSERT_EQ(ws.send(client, "!?", 2, 0), 2);
+    EXPECT_EQ(WaitEvent(server, FD_READ, 2), 0);
+    EXPECT_EQ(Recv(server, received, 1), 1);
+    EXPECT_EQ(WaitEvent(server, FD_READ, 3), 0);
+    EXPECT_EQ(Recv(server, received, 1), 1);
     // FD_WRITE only once per connection while no send was refused.
     EXPECT_EQ(Count(client, FD_WRITE), 1);
 
@@ -282,7 +289,7 @@ TEST_F(WinsockTest, ConnectAcceptReadWriteAndCloseFollowTheReenablingRules)
     EXPECT_EQ(ws.recv(server, &byte, 1, 0), 0);
     Settle();
     EXPECT_EQ(Count(server, FD_CLOSE), 1);
-    EXPECT_EQ(Count(server, FD_READ), 2);
+    EXPECT_EQ(Count(server, FD_READ), 4);
     // The half-closed peer still receives.
     ASSERT_EQ(ws.send(server, "bye", 3, 0), 3);
     EXPECT_EQ(WaitEvent(client, FD_READ), 0);
