@@ -106,7 +106,7 @@ namespace {
 
 // Re-enables FD_READ (or FD_OOB) after a receive call, as Windows does,
 // and works out what a failed or empty receive means.
-int FinishReceive(const EntryPtr& entry, int flags, ssize_t received, int error)
+int FinishReceive(const EntryPtr& entry, int flags, int asked, ssize_t received, int error)
 {
     Posts posts;
     int reported = 0;
@@ -127,7 +127,10 @@ int FinishReceive(const EntryPtr& entry, int flags, ssize_t received, int error)
             entry->oobEnabled = true;
         else
             entry->readEnabled = true;
-        Evaluate(entry, posts);
+        if (flags == 0)
+            EvaluateReceived(entry, posts, asked, received, error);
+        else
+            Evaluate(entry, posts);
     }
     Deliver(posts);
     return reported;
@@ -161,7 +164,7 @@ int Recv(Handle s, char* buffer, int length, int flags)
         received = sys::recv(entry->fd, buffer, static_cast<size_t>(length), systemFlags);
         error = received < 0 ? errno : 0;
     }
-    if (int reported = FinishReceive(entry, flags, received, error))
+    if (int reported = FinishReceive(entry, flags, length, received, error))
         return Fail(reported);
     return static_cast<int>(received);
 }
@@ -192,7 +195,7 @@ int RecvFrom(Handle s, char* buffer, int length, int flags, void* from, int* fro
         received = ::recvmsg(entry->fd, &message, systemFlags);
         error = received < 0 ? errno : 0;
     }
-    if (int reported = FinishReceive(entry, flags, received, error))
+    if (int reported = FinishReceive(entry, flags, length, received, error))
         return Fail(reported);
     if (from != nullptr)
         WriteAddress(sender, from, fromLength);

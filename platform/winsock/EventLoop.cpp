@@ -231,6 +231,7 @@ void QueueDue(const EntryPtr& shared, Posts& posts)
         // A peer that only stopped sending can still be written to.
         const bool broken = stream && (entry.abortError != 0 || ((ready & POLLHUP) && !ownShutdown));
         const bool gone = broken || (stream && peerClosed);
+        entry.peerGone = entry.peerGone || gone;
         if (entry.writeEnabled && (ready & POLLOUT) && !broken && (entry.events & win::kFdWrite)) {
             entry.writeEnabled = false;
             post(win::kFdWrite, 0);
@@ -250,6 +251,27 @@ void Evaluate(const EntryPtr& entry, Posts& posts)
 {
     QueueDue(entry, posts);
     UpdateWatch(*entry);
+}
+
+void EvaluateReceived(const EntryPtr& shared, Posts& posts, int asked, long received, int error)
+{
+    SocketEntry& entry = *shared;
+    const bool plain = entry.type == SOCK_STREAM && entry.connected && !entry.connectFailed && !entry.peerGone &&
+                       (received > 0 || error == EAGAIN);
+    if (!plain) {
+        Evaluate(shared, posts);
+        return;
+    }
+    // A receive that took less than asked, or nothing, left the queue empty
+    // at that moment, and what arrives later wakes the event thread. Only
+    // FD_READ can have become due: the other events keep their own watch.
+    int waiting = 0;
+    if (received == asked && entry.readEnabled && (entry.events & win::kFdRead) && entry.window != nullptr &&
+        ::ioctl(entry.fd, FIONREAD, &waiting) == 0 && waiting > 0) {
+        entry.readEnabled = false;
+        Queue({shared, entry.generation.load(), entry.window, entry.message, SelectReply(win::kFdRead, 0)}, posts);
+    }
+    UpdateWatch(entry);
 }
 
 }  // namespace wsock

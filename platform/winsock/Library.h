@@ -50,6 +50,10 @@ struct SocketEntry {
     bool acceptEnabled = true;
     bool oobEnabled = true;
     bool closeReported = false;
+    // The peer's end or a broken connection has been seen; from then on
+    // every receive is followed by a full evaluation, which tells when
+    // FD_CLOSE is due.
+    bool peerGone = false;
 
     // Read without the library mutex when a message is about to be posted:
     // a post computed under an older registration, or after closesocket, is
@@ -96,6 +100,10 @@ int Fail(int error);
 // Lock held: works out which events of `entry` are due, queues them, and
 // watches what stays armed.
 void Evaluate(const EntryPtr& entry, Posts& posts);
+// Lock held: Evaluate after a receive without flags that asked for
+// `asked` bytes and took `received`, or failed with the errno `error`;
+// cheaper on a connected stream whose peer has not ended.
+void EvaluateReceived(const EntryPtr& entry, Posts& posts, int asked, long received, int error);
 // Lock held: appends one message to the outbox.
 void Queue(PendingPost post, Posts& posts);
 // Lock held: brings the epoll registration in line with the registration
