@@ -4,7 +4,9 @@
 #include "SystemCalls.h"
 
 #include <cerrno>
+#include <cstring>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 
 namespace wsock {
@@ -106,7 +108,7 @@ namespace {
 
 // Re-enables FD_READ (or FD_OOB) after a receive call, as Windows does,
 // and works out what a failed or empty receive means.
-int FinishReceive(const EntryPtr& entry, int flags, int asked, ssize_t received, int error)
+int FinishReceive(const EntryPtr& entry, int flags, int asked, ssize_t received, int error, int queued = -1)
 {
     Posts posts;
     int reported = 0;
@@ -128,12 +130,34 @@ int FinishReceive(const EntryPtr& entry, int flags, int asked, ssize_t received,
         else
             entry->readEnabled = true;
         if (flags == 0)
-            EvaluateReceived(entry, posts, asked, received, error);
+            EvaluateReceived(entry, posts, {asked, received, error, queued});
         else
             Evaluate(entry, posts);
     }
     Deliver(posts);
     return reported;
+}
+
+// A stream receive that also learns how many bytes stay queued after it;
+// -1 when the system does not say.
+ssize_t ReceiveCounting(int fd, char* buffer, int length, int flags, int& queued)
+{
+    iovec piece{buffer, static_cast<size_t>(length)};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
+    msghdr message{};
+    message.msg_iov = &piece;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    queued = -1;
+    const ssize_t received = ::recvmsg(fd, &message, flags);
+    if (received < 0)
+        return received;
+    for (cmsghdr* item = CMSG_FIRSTHDR(&message); item != nullptr; item = CMSG_NXTHDR(&message, item)) {
+        if (item->cmsg_level == SOL_TCP && item->cmsg_type == TCP_CM_INQ)
+            std::memcpy(&queued, CMSG_DATA(item), sizeof queued);
+    }
+    return received;
 }
 
 }  // namespace
@@ -159,12 +183,15 @@ int Recv(Handle s, char* buffer, int length, int flags)
         return Fail(win::WSAENOTCONN);
     ssize_t received;
     int error;
+    int queued = -1;
     {
         BlockingCall call(*entry);
-        received = sys::recv(entry->fd, buffer, static_cast<size_t>(length), systemFlags);
+        received = entry->type == SOCK_STREAM
+                       ? ReceiveCounting(entry->fd, buffer, length, systemFlags, queued)
+                       : sys::recv(entry->fd, buffer, static_cast<size_t>(length), systemFlags);
         error = received < 0 ? errno : 0;
     }
-    if (int reported = FinishReceive(entry, flags, length, received, error))
+    if (int reported = FinishReceive(entry, flags, length, received, error, queued))
         return Fail(reported);
     return static_cast<int>(received);
 }

@@ -62,6 +62,17 @@ bool EpollControl(int epoll, int operation, const SocketEntry& entry, std::uint3
     return ::epoll_ctl(epoll, operation, entry.fd, &event) == 0;
 }
 
+// Of the bytes a receive left queued, the peer's FIN may be one and an
+// urgent byte that normal reads skip another; fewer than three say
+// nothing for sure, and FIONREAD tells.
+bool DataWaitsAfter(const SocketEntry& entry, int queued)
+{
+    if (queued > 2 || queued == 0)
+        return queued > 2;
+    int waiting = 0;
+    return ::ioctl(entry.fd, FIONREAD, &waiting) == 0 && waiting > 0;
+}
+
 int AbortErrorFrom(int error)
 {
     return error == ECONNRESET || error == EPIPE ? win::WSAECONNRESET : win::WSAECONNABORTED;
@@ -253,11 +264,11 @@ void Evaluate(const EntryPtr& entry, Posts& posts)
     UpdateWatch(*entry);
 }
 
-void EvaluateReceived(const EntryPtr& shared, Posts& posts, int asked, long received, int error)
+void EvaluateReceived(const EntryPtr& shared, Posts& posts, const Receipt& receipt)
 {
     SocketEntry& entry = *shared;
     const bool plain = entry.type == SOCK_STREAM && entry.connected && !entry.connectFailed && !entry.peerGone &&
-                       (received > 0 || error == EAGAIN);
+                       (receipt.received > 0 || receipt.error == EAGAIN);
     if (!plain) {
         Evaluate(shared, posts);
         return;
@@ -265,9 +276,8 @@ void EvaluateReceived(const EntryPtr& shared, Posts& posts, int asked, long rece
     // A receive that took less than asked, or nothing, left the queue empty
     // at that moment, and what arrives later wakes the event thread. Only
     // FD_READ can have become due: the other events keep their own watch.
-    int waiting = 0;
-    if (received == asked && entry.readEnabled && (entry.events & win::kFdRead) && entry.window != nullptr &&
-        ::ioctl(entry.fd, FIONREAD, &waiting) == 0 && waiting > 0) {
+    if (receipt.received == receipt.asked && entry.readEnabled && (entry.events & win::kFdRead) &&
+        entry.window != nullptr && DataWaitsAfter(entry, receipt.queued)) {
         entry.readEnabled = false;
         Queue({shared, entry.generation.load(), entry.window, entry.message, SelectReply(win::kFdRead, 0)}, posts);
     }

@@ -2,6 +2,8 @@
 #include "EventLoop.h"
 #include "SystemCalls.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -141,6 +143,11 @@ EntryPtr AddSocket(int fd, int type)
             continue;
         auto entry = std::make_shared<SocketEntry>(candidate, fd, type);
         g_Sockets.emplace(candidate, entry);
+        if (type == SOCK_STREAM) {
+            // Receives then say how much stays queued (ReceiveCounting).
+            const int on = 1;
+            sys::setsockopt(fd, IPPROTO_TCP, TCP_INQ, &on, sizeof on);
+        }
         return entry;
     }
     return nullptr;

@@ -100,10 +100,18 @@ int Fail(int error);
 // Lock held: works out which events of `entry` are due, queues them, and
 // watches what stays armed.
 void Evaluate(const EntryPtr& entry, Posts& posts);
-// Lock held: Evaluate after a receive without flags that asked for
-// `asked` bytes and took `received`, or failed with the errno `error`;
-// cheaper on a connected stream whose peer has not ended.
-void EvaluateReceived(const EntryPtr& entry, Posts& posts, int asked, long received, int error);
+// What a receive without flags saw: it asked for `asked` bytes and took
+// `received`, or failed with the errno `error`; `queued` bytes stayed
+// behind, the peer's FIN counting as one (-1: not known).
+struct Receipt {
+    int asked;
+    long received;
+    int error;
+    int queued;
+};
+// Lock held: Evaluate after such a receive; cheaper on a connected stream
+// whose peer has not ended.
+void EvaluateReceived(const EntryPtr& entry, Posts& posts, const Receipt& receipt);
 // Lock held: appends one message to the outbox.
 void Queue(PendingPost post, Posts& posts);
 // Lock held: brings the epoll registration in line with the registration
