@@ -18,6 +18,9 @@ constexpr std::int32_t kErrorAborted = 3;
 // A response header may hold this much in all; its lines are bounded by the
 // receive buffer.
 constexpr std::int64_t kMaxHeaderBytes = 256 * 1024;
+// One receive of the body: fewer, larger pieces cost fewer calls and
+// messages per byte.
+constexpr std::size_t kBodyPieceSize = 256 * 1024;
 
 std::string UpperPrefix(const std::string& text, std::size_t count)
 {
@@ -442,6 +445,7 @@ void THttpCli::HandleSessionClosed(TCustomWSocket* sender, WORD error)
     if (m_RequestState == TRequestState::rsReceivingBody && m_ReceiveBuffer.Fill() > 0 &&
         m_LineHandler == &THttpCli::ProcessDocumentData) {
         m_CurrentLine = m_ReceiveBuffer.TakeAll();
+        m_Piece = m_CurrentLine;
         ProcessDocumentData();
     }
     // A document shorter than announced is no document (the client's own
@@ -573,6 +577,10 @@ void THttpCli::HandleDataAvailable(TCustomWSocket*, WORD error)
         }
         return;
     }
+    if (m_RequestState == TRequestState::rsReceivingBody && m_ReceiveBuffer.Fill() == 0) {
+        ReceiveBodyPiece();
+        return;
+    }
     if (m_ReceiveBuffer.Space() <= 0) {
         // A header line this long cannot be held: the request fails rather
         // than waiting for a line end that has no room.
@@ -586,6 +594,7 @@ void THttpCli::HandleDataAvailable(TCustomWSocket*, WORD error)
 
     if (m_RequestState == TRequestState::rsReceivingBody) {
         m_CurrentLine = m_ReceiveBuffer.TakeAll();
+        m_Piece = m_CurrentLine;
         if (m_LineHandler)
             (this->*m_LineHandler)();
         else
@@ -600,11 +609,26 @@ void THttpCli::HandleDataAvailable(TCustomWSocket*, WORD error)
         }
         if (!m_ReceiveBuffer.TakeLine(m_CurrentLine))
             return;
+        m_Piece = m_CurrentLine;
         if (m_LineHandler)
             (this->*m_LineHandler)();
         else
             PostSetIdle();
     }
+}
+
+void THttpCli::ReceiveBodyPiece()
+{
+    m_BodyBuffer.resize(kBodyPieceSize);
+    const std::int32_t count =
+        m_CtrlSocket->Receive(m_BodyBuffer.data(), static_cast<std::int32_t>(m_BodyBuffer.size()));
+    if (m_RequestKind == THttpRequest::hrNone || count <= 0)
+        return;
+    m_Piece = std::string_view(m_BodyBuffer.data(), static_cast<std::size_t>(count));
+    if (m_LineHandler)
+        (this->*m_LineHandler)();
+    else
+        PostSetIdle();
 }
 
 bool THttpCli::ResponseOver() const
@@ -738,6 +762,7 @@ void THttpCli::EndHeader()
         return;
     if (m_ReceiveBuffer.Fill() > 0) {
         m_CurrentLine = m_ReceiveBuffer.TakeAll();
+        m_Piece = m_CurrentLine;
         ProcessDocumentData();
     }
     // Of an error response only what came with the header is delivered.
@@ -750,25 +775,26 @@ void THttpCli::ProcessDocumentData()
     // The announced length is all of the document. More bytes than that
     // make the length doubtful, the document perhaps cut: it is delivered
     // as announced, and the request fails.
-    const bool longer =
-        m_ContentLength >= 0 && static_cast<std::int64_t>(m_CurrentLine.size()) > m_ContentLength - m_ReceivedCount;
+    std::string_view piece = m_Piece;
+    const std::int64_t left = m_ContentLength - m_ReceivedCount;
+    const bool longer = m_ContentLength >= 0 && static_cast<std::int64_t>(piece.size()) > left;
     if (longer)
-        m_CurrentLine.resize(static_cast<std::size_t>(std::max<std::int64_t>(m_ContentLength - m_ReceivedCount, 0)));
+        piece = piece.substr(0, static_cast<std::size_t>(std::max<std::int64_t>(left, 0)));
     if (m_DocChunkCount == 0)
         FireDocBegin();
     ++m_DocChunkCount;
-    const auto length = static_cast<std::int32_t>(m_CurrentLine.size());
+    const auto length = static_cast<std::int32_t>(piece.size());
     m_ReceivedCount += length;
     if (m_ReceiveStream != nullptr) {
         try {
-            m_ReceiveStream->WriteBuffer(m_CurrentLine.data(), length);
+            m_ReceiveStream->WriteBuffer(piece.data(), length);
         } catch (const std::exception& e) {
             // A document that could not be stored must not end as a success.
             FailConnection(e.what());
             return;
         }
     }
-    FireDocData(m_CurrentLine.data(), length);
+    FireDocData(piece.data(), length);
     if (longer && m_RequestState == TRequestState::rsReceivingBody) {
         FailConnection("Document longer than announced");
         return;

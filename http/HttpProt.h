@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 enum class THttpRequest : std::uint8_t { hrNone, hrGet, hrPost, hrHead };
@@ -271,6 +272,8 @@ private:
     bool ResponseOver() const;
     // Drops what arrived after the end of a response, reporting its lines.
     void DropUnsolicitedData(WORD error);
+    // Receives the next body piece into m_BodyBuffer and hands it on.
+    void ReceiveBodyPiece();
     // Sets the socket up and calls Connect; the reason when that failed.
     std::string ConnectSocket();
     // Ends a connect that failed at once, for reason.
@@ -341,6 +344,12 @@ private:
     THttpTarget m_Target;
     std::string m_ResolvedAddr;
     TReceiveBuffer m_ReceiveBuffer;
+    // Body pieces come straight from the socket into this block, larger than
+    // the receive buffer, and go to the stream and OnDocData without a copy.
+    std::vector<char> m_BodyBuffer;
+    // The document bytes ProcessDocumentData hands out: in m_BodyBuffer or
+    // m_CurrentLine.
+    std::string_view m_Piece;
     std::array<char, 8193> m_UploadBuffer{};
     std::string m_RequestBuffer;
     std::string m_CurrentLine;

@@ -9,10 +9,10 @@ class TReceiveBuffer {
 public:
     static constexpr int kCapacity = 8192;
 
-    int Fill() const { return m_ReceiveFill; }
-    int Space() const { return kCapacity - m_ReceiveFill; }
+    int Fill() const { return m_End - m_Start; }
+    int Space() const { return kCapacity - Fill(); }
     // Where up to Space() new bytes go; Commit makes them part of the buffer.
-    char* WritePosition() { return m_Data.data() + m_ReceiveFill; }
+    char* WritePosition();
     void Commit(int count);
 
     // Removes the first line that ends in LF and returns it without its LF
@@ -23,8 +23,11 @@ public:
     void Clear();
 
 private:
-    // m_Data[m_ReceiveFill] is always 0, as callers that read the buffer
-    // as text expect.
+    // The held bytes are m_Data[m_Start, m_End): a line taken moves only
+    // m_Start, so cutting a buffer into lines costs its length, not its
+    // length times its lines. m_Data[m_End] is always 0, as callers that
+    // read the buffer as text expect.
     std::array<char, kCapacity + 1> m_Data{};
-    int m_ReceiveFill = 0;
+    int m_Start = 0;
+    int m_End = 0;
 };

@@ -158,7 +158,11 @@ void TCustomWSocket::HandleSocketEvent(const TSocketMessage& message)
             if (stale())
                 return;
         }
-        ReceiveLoop(error, m_ComponentOptions);
+        // Each receive that leaves data makes the system post another
+        // FD_READ, whose data the loop then takes at once: such an event
+        // finds nothing, and raises nothing.
+        if (error != 0 || !NothingWaits())
+            ReceiveLoop(error, m_ComponentOptions);
         if (stale())
             return;
     }
@@ -637,6 +641,17 @@ void TCustomWSocket::ReceiveLoop(WORD error, TWSocketOptions options)
             return;
         }
     }
+}
+
+bool TCustomWSocket::NothingWaits()
+{
+    // A datagram may be empty, and still be one.
+    if (m_SocketType != SOCK_STREAM)
+        return false;
+    u_long waiting = 0;
+    if (Winsock::ioctlsocket(m_SocketHandle, FIONREAD, &waiting) == SOCKET_ERROR)
+        return false;
+    return waiting == 0 && HeldByteCount() == 0;
 }
 
 std::int32_t TCustomWSocket::LowRecv(void* buffer, std::int32_t size, std::int32_t flags)

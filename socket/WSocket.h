@@ -246,6 +246,8 @@ protected:
     void FireSendData(std::int32_t bytesSent);
     void AppendToSendBuffer(const void* data, std::int32_t length);
     void ReceiveLoop(WORD error, TWSocketOptions options);
+    // A stream with no byte waiting, in the system or held by a layer.
+    bool NothingWaits();
     void HandleSocketEvent(const TSocketMessage& message);
     void HandleLookupDone(const TSocketMessage& message);
     void HandleReverseLookupDone(const TSocketMessage& message);

@@ -223,6 +223,11 @@ TEST(WSocketStream, ReceiveLoopOfferedUntilNothingWaits)
     ASSERT_TRUE(PumpSinglyUntil([&] { return !reader.calls.empty(); }));
     EXPECT_EQ(reader.calls, (std::vector<int>{4096, 4096, 1808}));
     EXPECT_EQ(c.client.ReadCount(), 10000);
+    // The FD_READs that the loop's receives left behind find nothing and
+    // raise nothing: the next call is the next data's.
+    peer::SendAll(c.peer, Pattern(100));
+    ASSERT_TRUE(PumpUntil([&] { return c.client.ReadCount() == 10100; }));
+    EXPECT_EQ(reader.calls, (std::vector<int>{4096, 4096, 1808, 100}));
 }
 
 TEST(WSocketStream, NoReceiveLoopGivesOneCallPerEvent)
