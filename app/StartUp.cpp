@@ -5,8 +5,7 @@
 #include "platform/FileUtils.h"
 #include "platform/Win32.h"
 
-#include <QApplication>
-
+#include <memory>
 #include <string>
 
 namespace {
@@ -86,7 +85,7 @@ bool InstallationValid()
     return !InstallDir.empty() && DirectoryExists(InstallDir);
 }
 
-int RunUpdater()
+int RunUpdater(const TWindowRunner& toolkit)
 {
     try {
         ReadInstallDir();
@@ -99,10 +98,10 @@ int RunUpdater()
         return 0;
     }
 
-    TUpdateQVWin window;
+    const std::unique_ptr<TUpdateView> view = toolkit.CreateView();
+    TUpdateQVWin window(*view);
     UpdateQVWin = &window;
-    window.show();
-    const int exitCode = QApplication::exec();
+    const int exitCode = toolkit.Run(*view);
     UpdateQVWin = nullptr;
     return exitCode;
 }

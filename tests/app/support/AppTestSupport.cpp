@@ -1,7 +1,5 @@
 #include "app/support/AppTestSupport.h"
 
-#include <QApplication>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -46,15 +44,6 @@ TScopedEnv::TScopedEnv(const char* name, const std::optional<std::string>& value
 TScopedEnv::~TScopedEnv()
 {
     m_Old ? setenv(m_Name.c_str(), m_Old->c_str(), 1) : unsetenv(m_Name.c_str());
-}
-
-QApplication& TestApplication()
-{
-    static int argc = 1;
-    static char name[] = "qvapp-test";
-    static char* argv[] = {name, nullptr};
-    static QApplication* application = new QApplication(argc, argv);
-    return *application;
 }
 
 std::string DecimalCommaLocale()

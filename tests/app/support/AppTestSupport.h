@@ -31,7 +31,9 @@ private:
     std::optional<std::string> m_Old;
 };
 
-// The test program's QApplication, made on first use.
+// The test program's QApplication, made on first use. This and what uses it
+// are defined in support/qt/, linked by the tests that say
+// "ctest-link: qvapp_test_qt".
 QApplication& TestApplication();
 
 struct TApplicationFirst {

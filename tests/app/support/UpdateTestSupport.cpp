@@ -1,14 +1,7 @@
 #include "app/support/UpdateTestSupport.h"
 
-#include "app/Globals.h"
 #include "app/UUpdateQVWin.h"
 #include "platform/Application.h"
-#include "platform/qt/QtBinding.h"
-
-#include <QApplication>
-#include <QMessageBox>
-#include <QPushButton>
-#include <QTimer>
 
 #include <chrono>
 #include <filesystem>
@@ -60,35 +53,9 @@ void TWebServer::Remove(const std::string& path) const
 std::string Buttons(const TUpdateQVWin& window)
 {
     std::string state;
-    for (const QPushButton* button : {window.ButtNext, window.ButtAbort, window.ButtExit, window.ButtUpdate})
-        state += button->isEnabled() ? '1' : '0';
+    for (const TViewButton* button : {window.ButtNext, window.ButtAbort, window.ButtExit, window.ButtUpdate})
+        state += button->Enabled() ? '1' : '0';
     return state;
-}
-
-TUpdaterTest::TUpdaterTest(const std::string& locations) : web(locations)
-{
-    UseQtBinding();
-    InstallDir = install.Path();
-    RunMode = 0;
-}
-
-void TUpdaterTest::SetUp()
-{
-    if (!web.Running())
-        GTEST_SKIP() << "nginx is not installed";
-}
-
-std::string TUpdaterTest::Installed(const std::string& path) const
-{
-    std::ifstream file(install.Path() + "/" + path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << file.rdbuf();
-    return file ? bytes.str() : "<missing>";
-}
-
-bool TUpdaterTest::Exists(const std::string& path) const
-{
-    return std::filesystem::exists(install.Path() + "/" + path);
 }
 
 std::string PatternBytes(std::size_t count, int seed)
@@ -113,11 +80,6 @@ TCommandResult RunCommand(const std::string& command)
     return result;
 }
 
-void UseQtBinding()
-{
-    static const TQtBinding binding(TestApplication());
-}
-
 bool ProcessUntil(const std::function<bool()>& done, int timeoutMs)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -129,26 +91,4 @@ bool ProcessUntil(const std::function<bool()>& done, int timeoutMs)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
-}
-
-std::string AnswerMessageBox(const std::function<void()>& action)
-{
-    std::string text;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            text = box->text().toStdString();
-            box->accept();
-        }
-    });
-    poll.start(10);
-    QTimer guard;  // a box nobody finds must not hang the test
-    guard.setSingleShot(true);
-    QObject::connect(&guard, &QTimer::timeout, [] {
-        if (QWidget* modal = QApplication::activeModalWidget())
-            modal->close();
-    });
-    guard.start(10000);
-    action();
-    return text;
 }
