@@ -6,6 +6,7 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#include <shellapi.h>  // left out by WIN32_LEAN_AND_MEAN
 #else
 
 #include <cstddef>

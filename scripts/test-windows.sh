@@ -6,12 +6,11 @@
 # Arguments, if any, name the test programs to run (e.g. socket_WSocketTest).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup-windows.sh
-
 build=${QVUPDATE_WINDOWS_BUILD:-build/windows}
+scripts/setup-windows.sh "$build"
 cmake --preset windows -B "$build" >/dev/null
 mapfile -t programs < <(ninja -C "$build" -t targets all |
-  grep -oE '^(platform|socket|http)_[A-Za-z]+Test' | sort -u)
+  grep -oE '^(platform|socket|http|win32)_[A-Za-z]+Test' | sort -u)
 if (($#)); then programs=("$@"); fi
 cmake --build "$build" --target "${programs[@]}"
 
