@@ -10,7 +10,7 @@ build=${QVUPDATE_WINDOWS_BUILD:-build/windows}
 scripts/setup-windows.sh "$build"
 cmake --preset windows -B "$build" >/dev/null
 mapfile -t programs < <(ninja -C "$build" -t targets all |
-  grep -oE '^(platform|socket|http|win32)_[A-Za-z]+Test' | sort -u)
+  grep -oE '^(platform|socket|http|app|win32)_[A-Za-z]+Test' | sort -u)
 if (($#)); then programs=("$@"); fi
 cmake --build "$build" --target "${programs[@]}"
 

@@ -16,6 +16,7 @@
 
 // Serves a www folder of its own on 127.0.0.1 at a port of its own; `locations` adds
 // nginx location blocks. Running() is false when nginx is not installed.
+// Linux only.
 class TWebServer {
 public:
     explicit TWebServer(const std::string& locations = "");
