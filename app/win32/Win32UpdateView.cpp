@@ -12,7 +12,7 @@ namespace {
 
 constexpr int kClientWidth = 639;
 constexpr int kClientHeight = 356;
-constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_CLIPCHILDREN;  // no system menu, no buttons
+constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION;  // no system menu, no buttons; frames paint over the background
 constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
 constexpr int kColumnWidths[TViewFileList::kColumnCount] = {130, 110, 70};
 

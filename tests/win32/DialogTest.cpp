@@ -2,6 +2,7 @@
 // presses, whatever the logic behind it.
 #include "app/win32/DialogControls.h"
 #include "app/win32/Win32UpdateView.h"
+#include "win32/support/DialogLayout.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
@@ -16,15 +17,6 @@ protected:
     Dialog() { view.Show(); }
 
     HWND Control(int id) const { return GetDlgItem(view.Handle(), id); }
-
-    // The control's rectangle in the dialog's client area: left, top, width, height.
-    std::vector<LONG> Place(int id) const
-    {
-        RECT rect{};
-        GetWindowRect(Control(id), &rect);
-        MapWindowPoints(nullptr, view.Handle(), reinterpret_cast<POINT*>(&rect), 2);
-        return {rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top};
-    }
 
     std::wstring Text(int id) const
     {
@@ -56,27 +48,11 @@ protected:
 
 TEST_F(Dialog, EveryControlAtItsPlaceInTabOrder)
 {
-    struct Expected {
-        int Id;
-        std::vector<LONG> Place;
-    };
-    // Radio buttons: their frame's place plus their own within it.
-    const Expected places[] = {
-        {kIdButtNext, {35, 323, 81, 22}},          {kIdButtExit, {203, 323, 81, 22}},
-        {kIdDownPrecent, {336, 279, 3, 13}},       {kIdButtAbort, {119, 323, 81, 22}},
-        {kIdButtUpdate, {317, 323, 316, 22}},      {kIdUpdateMemo, {8, 96, 297, 217}},
-        {kIdLabelOnlineUpdate, {324, 15, 260, 24}}, {kIdFilesList, {317, 152, 316, 161}},
-        {kIdGroupBox1, {9, 6, 297, 40}},           {kIdUpdateEng, {9 + 40, 6 + 13, 72, 17}},
-        {kIdUpdateChs, {9 + 160, 6 + 13, 72, 17}}, {kIdGroupBox2, {8, 48, 297, 42}},
-        {kIdServer1, {8 + 41, 48 + 15, 97, 17}},   {kIdServer2, {8 + 161, 48 + 15, 97, 17}},
-        {kIdButton1, {296, 323, 153, 21}},         {kIdMemo2, {320, 48, 313, 89}},
-    };
-    for (const Expected& control : places)
-        EXPECT_EQ(Place(control.Id), control.Place) << "control " << control.Id;
+    for (const TExpectedPlace& control : kDialogLayout)
+        EXPECT_EQ(PlaceInDialog(view.Handle(), control.Id), control.Place) << "control " << control.Id;
 
-    RECT client{};
-    GetClientRect(view.Handle(), &client);
-    EXPECT_EQ(std::make_pair(client.right, client.bottom), std::make_pair(639L, 356L));
+    const SIZE client = ClientSize(view.Handle());
+    EXPECT_EQ(std::make_pair(client.cx, client.cy), std::make_pair(639L, 356L));
     const LONG_PTR style = GetWindowLongPtrW(view.Handle(), GWL_STYLE);
     EXPECT_EQ(style & (WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX), WS_CAPTION);
     RECT frame{}, screen{};
