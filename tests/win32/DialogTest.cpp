@@ -1,5 +1,6 @@
 // The native dialog read back through the Win32 API: what the user sees and
 // presses, whatever the logic behind it.
+#include "app/UUpdateQVWin.h"
 #include "app/win32/DialogControls.h"
 #include "app/win32/Win32UpdateView.h"
 #include "win32/support/DialogLayout.h"
@@ -73,15 +74,17 @@ TEST_F(Dialog, EveryControlAtItsPlaceInTabOrder)
     // group of radio buttons, to the checked one.
     std::vector<int> tabOrder;
     for (HWND child = GetWindow(view.Handle(), GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
-        if ((GetWindowLongPtrW(child, GWL_STYLE) & WS_TABSTOP) || (SendMessageW(child, WM_GETDLGCODE, 0, 0) & DLGC_RADIOBUTTON))
+        if ((GetWindowLongPtrW(child, GWL_STYLE) & WS_TABSTOP) ||
+            (SendMessageW(child, WM_GETDLGCODE, 0, 0) & DLGC_RADIOBUTTON))
             tabOrder.push_back(GetDlgCtrlID(child));
     EXPECT_EQ(tabOrder, (std::vector<int>{kIdButtNext, kIdButtExit, kIdButtAbort, kIdButtUpdate, kIdUpdateMemo,
                                           kIdFilesList, kIdUpdateEng, kIdUpdateChs, kIdServer1, kIdServer2,
                                           kIdButton1, kIdMemo2}));
 }
 
-TEST_F(Dialog, StartsAsTheFormWasDrawn)
+TEST_F(Dialog, StartsAsTheLogicDrawsIt)
 {
+    const TUpdateQVWin logic(view);
     const std::pair<int, std::wstring> captions[] = {
         {kIdButtNext, L"&Check"},  {kIdButtExit, L"&Exit"},          {kIdButtAbort, L"&Abort"},
         {kIdButtUpdate, L"Online &Update"},  {kIdUpdateEng, L"English"}, {kIdUpdateChs, L"\u4e2d\u6587\u7b80\u4f53"},
@@ -129,6 +132,9 @@ TEST_F(Dialog, ShowsCodePage936BytesAsTheirCharacters)
 
 TEST_F(Dialog, ClicksKeysAndCheckBoxesReachTheLogic)
 {
+    view.ButtNext->SetCaption("&Check");
+    view.ButtAbort->SetEnabled(false);
+    view.UpdateChs->SetCaption("\xd6\xd0\xce\xc4\xbc\xf2\xcc\xe5");
     std::vector<std::string> clicks;
     view.ButtNext->OnClick = [&](TViewButton& sender) { clicks.push_back(sender.Caption()); };
     view.ButtAbort->OnClick = view.ButtNext->OnClick;
