@@ -110,6 +110,8 @@ private:
 };
 
 // The window: its controls, owned by the view, and what happens to it.
+// The logic gives every control its caption and state, and the window its
+// title, when it takes the view; a view brings only the look.
 class TUpdateView {
 public:
     virtual ~TUpdateView() = default;

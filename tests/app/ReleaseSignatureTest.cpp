@@ -1,6 +1,7 @@
 // Signatures of the publisher's tool against the updater's check, and
 // texts that only look like signatures.
 // ctest-labels: threads
+// ctest-linux-only: signs with the publisher's tool, which only Linux has here
 #include "app/BackgroundHasher.h"
 #include "app/ReleaseSignature.h"
 #include "app/SignatureCheck.h"
