@@ -75,7 +75,9 @@ void ReadInstallDir()
     InstallDir.clear();
     // Full access, as the installer's key is meant to be written by an
     // administrator: a user who may only read it gets no installation.
-    const TRegistryKey key(HKEY_LOCAL_MACHINE, kKeyName, KEY_ALL_ACCESS);
+    // Without the leading separator, which Windows' registry refuses in a
+    // key's name below a root.
+    const TRegistryKey key(HKEY_LOCAL_MACHINE, kKeyName + 1, KEY_ALL_ACCESS);
     if (key.Handle())
         InstallDir = ReadStringValue(key.Handle(), kValueName);
 }

@@ -6,5 +6,5 @@
 set -euo pipefail
 here=$(dirname "$0")
 "$here/setup.sh" g++-mingw-w64-x86-64-posix googletest wine64 xvfb xauth \
-  dpkg-dev autoconf automake libtool imagemagick
+  dpkg-dev autoconf automake libtool imagemagick python3
 "$here/build-libsodium-windows.sh" "${1:-$here/../build/windows}/libsodium"

@@ -12,19 +12,9 @@ namespace {
 
 constexpr int kClientWidth = 639;
 constexpr int kClientHeight = 356;
-constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_CLIPCHILDREN;  // no system menu, no buttons
+constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION;  // no system menu, no buttons; frames paint over the background
 constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
 constexpr int kColumnWidths[TViewFileList::kColumnCount] = {130, 110, 70};
-
-// The notice shown until a language button is clicked, line by line.
-const char* const kMemo2Initial =
-    "The QVUpdate will allow you automatically update your \r\n"
-    "Quorvan\r\n"
-    "\r\n"
-    "Please make sure you are connected to the Internet before \r\n"
-    "you run the update.\r\n";
-
-const char* const kUpdateChsCaption = "\xd6\xd0\xce\xc4\xbc\xf2\xcc\xe5";  // 中文简体 in GBK
 
 void RegisterWindowClass(HINSTANCE instance)
 {
@@ -103,7 +93,8 @@ void TWin32UpdateView::CreateComponents()
     const DWORD memo = WS_TABSTOP | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL;
     const DWORD radio = WS_TABSTOP | BS_AUTORADIOBUTTON;
 
-    m_ButtNext = std::make_unique<TWin32Button>(CreateChild(L"BUTTON", pushButton | WS_GROUP, kIdButtNext, 35, 323, 81, 22));
+    m_ButtNext =
+        std::make_unique<TWin32Button>(CreateChild(L"BUTTON", pushButton | WS_GROUP, kIdButtNext, 35, 323, 81, 22));
     m_ButtExit = std::make_unique<TWin32Button>(CreateChild(L"BUTTON", pushButton, kIdButtExit, 203, 323, 81, 22));
     m_ButtAbort = std::make_unique<TWin32Button>(CreateChild(L"BUTTON", pushButton, kIdButtAbort, 119, 323, 81, 22));
     m_ButtUpdate = std::make_unique<TWin32Button>(CreateChild(L"BUTTON", pushButton, kIdButtUpdate, 317, 323, 316, 22));
@@ -123,7 +114,8 @@ void TWin32UpdateView::CreateComponents()
         CreateChild(L"BUTTON", radio | WS_GROUP, kIdServer1, 8 + 41, 48 + 15, 97, 17), kIdServer1, kIdServer2);
     m_Server2 = std::make_unique<TWin32RadioButton>(
         CreateChild(L"BUTTON", radio, kIdServer2, 8 + 161, 48 + 15, 97, 17), kIdServer1, kIdServer2);
-    m_Button1 = std::make_unique<TWin32Button>(CreateChild(L"BUTTON", pushButton | WS_GROUP, kIdButton1, 296, 323, 153, 21));
+    m_Button1 =
+        std::make_unique<TWin32Button>(CreateChild(L"BUTTON", pushButton | WS_GROUP, kIdButton1, 296, 323, 153, 21));
     // The borderless notice fills its bevel-less panel, which draws nothing.
     m_Memo2 = std::make_unique<TWin32Memo>(CreateChild(L"EDIT", memo, kIdMemo2, 320, 48, 313, 89));
     m_DownPrecent = std::make_unique<TWin32Label>(CreateChild(L"STATIC", SS_LEFT, kIdDownPrecent, 336, 279, 3, 13));
@@ -149,25 +141,6 @@ void TWin32UpdateView::CreateComponents()
     Button1 = m_Button1.get();
     Memo2 = m_Memo2.get();
 
-    ButtNext->SetCaption("&Check");
-    ButtExit->SetCaption("&Exit");
-    ButtAbort->SetCaption("&Abort");
-    ButtAbort->SetEnabled(false);
-    ButtUpdate->SetCaption("Online &Update");
-    ButtUpdate->SetEnabled(false);
-    LabelOnlineUpdate->SetCaption("Quorvan Online Update ");
-    FilesList->SetColumnCaption(TViewFileList::kColumnFiles, "Files");
-    FilesList->SetColumnCaption(TViewFileList::kColumnStatus, "Status");
-    FilesList->SetColumnCaption(TViewFileList::kColumnCopyTo, "Copy to ...");
-    UpdateEng->SetCaption("English");
-    UpdateEng->SetChecked(true);
-    UpdateChs->SetCaption(kUpdateChsCaption);
-    Server1->SetCaption("Server 1");
-    Server1->SetChecked(true);
-    Server2->SetCaption("Server 2");
-    Button1->SetCaption("Run Quorvan");
-    Button1->SetVisible(false);
-    Memo2->SetText(kMemo2Initial);
 }
 
 void TWin32UpdateView::SetCaption(const std::string& text)

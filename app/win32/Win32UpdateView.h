@@ -1,6 +1,7 @@
 // The updater's window as a native Win32 dialog: client area 639 x 356,
 // dialog frame without title-bar buttons, centred on the screen. Texts are
 // shown through the wide-character API from the updater's code page 936.
+// The controls start without texts: the logic gives them theirs.
 #pragma once
 
 #include "app/UpdateView.h"

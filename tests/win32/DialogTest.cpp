@@ -1,7 +1,9 @@
 // The native dialog read back through the Win32 API: what the user sees and
 // presses, whatever the logic behind it.
+#include "app/UUpdateQVWin.h"
 #include "app/win32/DialogControls.h"
 #include "app/win32/Win32UpdateView.h"
+#include "win32/support/DialogLayout.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
@@ -16,15 +18,6 @@ protected:
     Dialog() { view.Show(); }
 
     HWND Control(int id) const { return GetDlgItem(view.Handle(), id); }
-
-    // The control's rectangle in the dialog's client area: left, top, width, height.
-    std::vector<LONG> Place(int id) const
-    {
-        RECT rect{};
-        GetWindowRect(Control(id), &rect);
-        MapWindowPoints(nullptr, view.Handle(), reinterpret_cast<POINT*>(&rect), 2);
-        return {rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top};
-    }
 
     std::wstring Text(int id) const
     {
@@ -56,27 +49,11 @@ protected:
 
 TEST_F(Dialog, EveryControlAtItsPlaceInTabOrder)
 {
-    struct Expected {
-        int Id;
-        std::vector<LONG> Place;
-    };
-    // Radio buttons: their frame's place plus their own within it.
-    const Expected places[] = {
-        {kIdButtNext, {35, 323, 81, 22}},          {kIdButtExit, {203, 323, 81, 22}},
-        {kIdDownPrecent, {336, 279, 3, 13}},       {kIdButtAbort, {119, 323, 81, 22}},
-        {kIdButtUpdate, {317, 323, 316, 22}},      {kIdUpdateMemo, {8, 96, 297, 217}},
-        {kIdLabelOnlineUpdate, {324, 15, 260, 24}}, {kIdFilesList, {317, 152, 316, 161}},
-        {kIdGroupBox1, {9, 6, 297, 40}},           {kIdUpdateEng, {9 + 40, 6 + 13, 72, 17}},
-        {kIdUpdateChs, {9 + 160, 6 + 13, 72, 17}}, {kIdGroupBox2, {8, 48, 297, 42}},
-        {kIdServer1, {8 + 41, 48 + 15, 97, 17}},   {kIdServer2, {8 + 161, 48 + 15, 97, 17}},
-        {kIdButton1, {296, 323, 153, 21}},         {kIdMemo2, {320, 48, 313, 89}},
-    };
-    for (const Expected& control : places)
-        EXPECT_EQ(Place(control.Id), control.Place) << "control " << control.Id;
+    for (const TExpectedPlace& control : kDialogLayout)
+        EXPECT_EQ(PlaceInDialog(view.Handle(), control.Id), control.Place) << "control " << control.Id;
 
-    RECT client{};
-    GetClientRect(view.Handle(), &client);
-    EXPECT_EQ(std::make_pair(client.right, client.bottom), std::make_pair(639L, 356L));
+    const SIZE client = ClientSize(view.Handle());
+    EXPECT_EQ(std::make_pair(client.cx, client.cy), std::make_pair(639L, 356L));
     const LONG_PTR style = GetWindowLongPtrW(view.Handle(), GWL_STYLE);
     EXPECT_EQ(style & (WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX), WS_CAPTION);
     RECT frame{}, screen{};
@@ -97,15 +74,17 @@ TEST_F(Dialog, EveryControlAtItsPlaceInTabOrder)
     // group of radio buttons, to the checked one.
     std::vector<int> tabOrder;
     for (HWND child = GetWindow(view.Handle(), GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
-        if ((GetWindowLongPtrW(child, GWL_STYLE) & WS_TABSTOP) || (SendMessageW(child, WM_GETDLGCODE, 0, 0) & DLGC_RADIOBUTTON))
+        if ((GetWindowLongPtrW(child, GWL_STYLE) & WS_TABSTOP) ||
+            (SendMessageW(child, WM_GETDLGCODE, 0, 0) & DLGC_RADIOBUTTON))
             tabOrder.push_back(GetDlgCtrlID(child));
     EXPECT_EQ(tabOrder, (std::vector<int>{kIdButtNext, kIdButtExit, kIdButtAbort, kIdButtUpdate, kIdUpdateMemo,
                                           kIdFilesList, kIdUpdateEng, kIdUpdateChs, kIdServer1, kIdServer2,
                                           kIdButton1, kIdMemo2}));
 }
 
-TEST_F(Dialog, StartsAsTheFormWasDrawn)
+TEST_F(Dialog, StartsAsTheLogicDrawsIt)
 {
+    const TUpdateQVWin logic(view);
     const std::pair<int, std::wstring> captions[] = {
         {kIdButtNext, L"&Check"},  {kIdButtExit, L"&Exit"},          {kIdButtAbort, L"&Abort"},
         {kIdButtUpdate, L"Online &Update"},  {kIdUpdateEng, L"English"}, {kIdUpdateChs, L"\u4e2d\u6587\u7b80\u4f53"},
@@ -153,6 +132,9 @@ TEST_F(Dialog, ShowsCodePage936BytesAsTheirCharacters)
 
 TEST_F(Dialog, ClicksKeysAndCheckBoxesReachTheLogic)
 {
+    view.ButtNext->SetCaption("&Check");
+    view.ButtAbort->SetEnabled(false);
+    view.UpdateChs->SetCaption("\xd6\xd0\xce\xc4\xbc\xf2\xcc\xe5");
     std::vector<std::string> clicks;
     view.ButtNext->OnClick = [&](TViewButton& sender) { clicks.push_back(sender.Caption()); };
     view.ButtAbort->OnClick = view.ButtNext->OnClick;
