@@ -12,7 +12,9 @@ namespace {
 
 constexpr int kClientWidth = 639;
 constexpr int kClientHeight = 356;
-constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION;  // no system menu, no buttons; frames paint over the background
+// No system menu, hence no title-bar buttons. No WS_CLIPCHILDREN: the group
+// frames are hollow and show the background the dialog paints under them.
+constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION;
 constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
 constexpr int kColumnWidths[TViewFileList::kColumnCount] = {130, 110, 70};
 
