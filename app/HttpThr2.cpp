@@ -1,6 +1,5 @@
 #include "app/HttpThr2.h"
 
-#include "app/AnsiWidgets.h"
 #include "app/Globals.h"
 #include "app/ManifestRules.h"
 #include "app/ResponseRules.h"
@@ -10,9 +9,6 @@
 #include "platform/FileUtils.h"
 #include "platform/Streams.h"
 #include "platform/Win32.h"
-
-#include <QPushButton>
-#include <QTreeWidget>
 
 #include <cmath>
 #include <limits>
@@ -39,8 +35,6 @@ const TStatusTexts kChineseStatus = {
     "\xc9\xfd\xbc\xb6\xca\xa7\xb0\xdc",                              // 升级失败
     "\xc1\xac\xbd\xd3\xb6\xcf\xbf\xaa, \xd5\xfd\xd4\xda\xd6\xd8\xca\xd4 ...",  // 连接断开, 正在重试 ...
 };
-
-constexpr int kColumnStatus = 1;
 
 }  // namespace
 
@@ -247,8 +241,9 @@ void THTTPThread::SetStatus(const std::string& text)
 
 void THTTPThread::ShowStatus()
 {
-    if (QTreeWidgetItem* row = m_Window.FilesList->topLevelItem(m_RowNo - 1))
-        SetItemText(*row, kColumnStatus, m_StatusText);
+    TViewFileList& list = *m_Window.FilesList;
+    if (m_RowNo >= 1 && m_RowNo <= list.RowCount())
+        list.SetCell(m_RowNo - 1, TViewFileList::kColumnStatus, m_StatusText);
 }
 
 void THTTPThread::ReplaceFile()

@@ -6,22 +6,6 @@
 
 #include "platform/Streams.h"
 
-#include <QTreeWidget>
-
-namespace {
-
-void AddFileRow(QTreeWidget& list, const TManifestFile& file)
-{
-    auto* row = new QTreeWidgetItem(&list);
-    row->setFlags(row->flags() | Qt::ItemIsUserCheckable);
-    SetItemText(*row, 0, file.FileName);
-    SetItemText(*row, 1, "0");
-    SetItemText(*row, 2, file.CopyTo);
-    row->setCheckState(0, Qt::Checked);
-}
-
-}  // namespace
-
 bool TUpdateQVWin::ReadManifest(const std::string& fileName)
 {
     TFileStream file(fileName, TFileStream::Mode::OpenRead);
@@ -50,7 +34,7 @@ bool TUpdateQVWin::ReadManifest(const std::string& fileName)
         case TManifestBody::TLineKind::File:
             // A name or destination that could reach another file is never listed.
             if (IsSafeFileEntry(meaning.File))
-                AddFileRow(*FilesList, meaning.File);
+                FilesList->AddRow(meaning.File.FileName, "0", meaning.File.CopyTo);
             else
                 UpdateMemo->Add("Unsafe file entry skipped: " + EscapeControls(line));
             break;

@@ -1,9 +1,9 @@
 #include "app/ManifestRules.h"
 
+#include "platform/Win32.h"
+
 #include <algorithm>
 #include <charconv>
-#include <cstdlib>
-#include <locale>
 
 namespace {
 
@@ -121,23 +121,10 @@ std::optional<double> ParseReleaseNumber(const std::string& text, char decimalSe
 
 char UserDecimalSeparator()
 {
-    // The user's numeric locale by the usual precedence, read per call and
-    // never installed as the process's locale: other threads keep theirs.
-    const char* name = nullptr;
-    for (const char* variable : {"LC_ALL", "LC_NUMERIC", "LANG"}) {
-        name = std::getenv(variable);
-        if (name && *name)
-            break;
-    }
-    if (!name || !*name)
+    char separator[8] = {};
+    if (GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, separator, sizeof separator) < 2)
         return '.';
-    try {
-        const std::locale numeric(std::locale::classic(), name, std::locale::numeric);
-        return std::use_facet<std::numpunct<char>>(numeric).decimal_point();
-    } catch (const std::runtime_error&) {
-        // A locale that is not installed counts as none.
-        return '.';
-    }
+    return separator[0];  // separators are one byte in practice; more are not matched
 }
 
 std::optional<double> ParseReleaseNumber(const std::string& text)

@@ -41,7 +41,7 @@ private:
 // with `decimalSeparator`, an optional exponent, nothing else. Empty when
 // the text is not such a number or does not fit a double.
 std::optional<double> ParseReleaseNumber(const std::string& text, char decimalSeparator);
-// The same with the decimal separator of the user's LC_NUMERIC locale.
+// The same with the user's decimal separator (the system's locale settings).
 std::optional<double> ParseReleaseNumber(const std::string& text);
 char UserDecimalSeparator();
 

@@ -5,13 +5,11 @@
 #include "app/UUpdateQVWin.h"
 #include "http/HttpProt.h"
 
-#include <QRadioButton>
-
 bool TUpdateQVWin::ManifestSigned(const std::string& manifestPath)
 {
     if (!m_UpdateKey)
         return true;
-    const bool chinese = UpdateChs->isChecked();
+    const bool chinese = UpdateChs->Checked();
     TSignatureFault fault = TSignatureFault::Missing;
     try {
         TSignatureCheck check(*m_UpdateKey, {"update.ini", ""});

@@ -5,8 +5,7 @@
 #include "platform/FileUtils.h"
 #include "platform/Win32.h"
 
-#include <QApplication>
-
+#include <memory>
 #include <string>
 
 namespace {
@@ -76,7 +75,9 @@ void ReadInstallDir()
     InstallDir.clear();
     // Full access, as the installer's key is meant to be written by an
     // administrator: a user who may only read it gets no installation.
-    const TRegistryKey key(HKEY_LOCAL_MACHINE, kKeyName, KEY_ALL_ACCESS);
+    // Without the leading separator, which Windows' registry refuses in a
+    // key's name below a root.
+    const TRegistryKey key(HKEY_LOCAL_MACHINE, kKeyName + 1, KEY_ALL_ACCESS);
     if (key.Handle())
         InstallDir = ReadStringValue(key.Handle(), kValueName);
 }
@@ -86,7 +87,7 @@ bool InstallationValid()
     return !InstallDir.empty() && DirectoryExists(InstallDir);
 }
 
-int RunUpdater()
+int RunUpdater(const TWindowRunner& toolkit)
 {
     try {
         ReadInstallDir();
@@ -99,10 +100,10 @@ int RunUpdater()
         return 0;
     }
 
-    TUpdateQVWin window;
+    const std::unique_ptr<TUpdateView> view = toolkit.CreateView();
+    TUpdateQVWin window(*view);
     UpdateQVWin = &window;
-    window.show();
-    const int exitCode = QApplication::exec();
+    const int exitCode = toolkit.Run(*view);
     UpdateQVWin = nullptr;
     return exitCode;
 }

@@ -2,7 +2,11 @@
 // or say that the installation is broken.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <stdexcept>
+
+class TUpdateView;
 
 // The installation directory's registry value is not a string.
 class ERegistryTypeError : public std::runtime_error {
@@ -19,6 +23,13 @@ void ReadInstallDir();
 // Whether InstallDir names an existing directory.
 bool InstallationValid();
 
+// How a toolkit runs the window: CreateView makes it, hidden; Run shows
+// it and runs the event loop until it closes, returning the exit code.
+struct TWindowRunner {
+    std::function<std::unique_ptr<TUpdateView>()> CreateView;
+    std::function<int(TUpdateView& view)> Run;
+};
+
 // The program after the GUI application exists: the failure message, or
 // the main window until it is closed. Returns the exit code.
-int RunUpdater();
+int RunUpdater(const TWindowRunner& toolkit);

@@ -5,19 +5,6 @@
 #include "http/HttpProt.h"
 #include "platform/Win32.h"
 
-#include <QCloseEvent>
-#include <QFont>
-#include <QFrame>
-#include <QGroupBox>
-#include <QHeaderView>
-#include <QLabel>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QScreen>
-#include <QShowEvent>
-#include <QTextDocument>
-#include <QTreeWidget>
-
 #include <stdexcept>
 
 TUpdateQVWin* UpdateQVWin = nullptr;
@@ -83,63 +70,49 @@ const TCaptionSet kChinese = {
     "\xd2\xd1\xbe\xad\xc1\xac\xbd\xd3\xb5\xbd\xd2\xf2\xcc\xd8\xcd\xf8",
 };
 
-enum { kColumnFiles, kColumnStatus, kColumnCopyTo };
-
-template <typename T>
-T* Place(QWidget* parent, int left, int top, int width, int height)
-{
-    T* widget = new T(parent);
-    widget->setGeometry(left, top, width, height);
-    return widget;
-}
-
-void UseButtonFaceBackground(QWidget* widget)
-{
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::Base, palette.color(QPalette::Button));
-    palette.setColor(QPalette::Window, palette.color(QPalette::Button));
-    widget->setPalette(palette);
-}
-
-TAnsiMemo* PlaceMemo(QWidget* parent, int left, int top, int width, int height)
-{
-    auto* memo = new TAnsiMemo(parent);
-    memo->setGeometry(left, top, width, height);
-    memo->setFocusPolicy(Qt::StrongFocus);
-    memo->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    // An edit control's narrow inner margin, so lines break where they did.
-    memo->document()->setDocumentMargin(2);
-    UseButtonFaceBackground(memo);
-    return memo;
-}
+const char* const kChineseSimplified = "\xd6\xd0\xce\xc4\xbc\xf2\xcc\xe5";  // 中文简体
 
 }  // namespace
 
-TUpdateQVWin::TUpdateQVWin(QWidget* parent) : TUpdateQVWin(QVUPDATE_SERVER1, QVUPDATE_SERVER2, parent) {}
+TUpdateQVWin::TUpdateQVWin(TUpdateView& view) : TUpdateQVWin(view, QVUPDATE_SERVER1, QVUPDATE_SERVER2) {}
 
-TUpdateQVWin::TUpdateQVWin(const std::string& server1, const std::string& server2, QWidget* parent)
-    : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+TUpdateQVWin::TUpdateQVWin(TUpdateView& view, const std::string& server1, const std::string& server2)
+    : ButtNext(view.ButtNext),
+      ButtExit(view.ButtExit),
+      DownPrecent(view.DownPrecent),
+      ButtAbort(view.ButtAbort),
+      ButtUpdate(view.ButtUpdate),
+      UpdateMemo(view.UpdateMemo),
+      LabelOnlineUpdate(view.LabelOnlineUpdate),
+      FilesList(view.FilesList),
+      UpdateEng(view.UpdateEng),
+      UpdateChs(view.UpdateChs),
+      Server1(view.Server1),
+      Server2(view.Server2),
+      Button1(view.Button1),
+      Memo2(view.Memo2),
+      m_View(view),
       m_Server1Host(server1),
       m_Server2Host(server2),
       m_DownloadTimeout(kHttpTimeoutSeconds)
 {
-    setWindowTitle(kCaption);
-    setFixedSize(639, 356);
-    setAutoFillBackground(true);
-    UseButtonFaceBackground(this);
-
-    // "MS Sans Serif" where it exists; otherwise the nearest sans face.
-    QFont face;
-    face.setFamilies({"MS Sans Serif", "Sans Serif"});
-    face.setStyleHint(QFont::SansSerif);
-    face.setPixelSize(11);
-    setFont(face);
-
     SetUpdateKey(QVUPDATE_UPDATE_KEY);
     CreateCheckClient();
-    CreateComponents();
-    SetTabOrder();
+    InitComponents();
+    ConnectEvents();
+}
+
+TUpdateQVWin::~TUpdateQVWin()
+{
+    // Workers show their status in this window until they end.
+    DisposeWorkers(true);
+    // The view may outlive the window: its events reach nothing any more.
+    m_View.OnShow = nullptr;
+    m_View.OnCloseQuery = nullptr;
+    for (TViewButton* button : {ButtNext, ButtExit, ButtAbort, ButtUpdate, Button1})
+        button->OnClick = nullptr;
+    for (TViewRadioButton* radio : {UpdateEng, UpdateChs, Server1, Server2})
+        radio->OnClick = nullptr;
 }
 
 void TUpdateQVWin::SetUpdateKey(const std::string& line)
@@ -151,12 +124,6 @@ void TUpdateQVWin::SetUpdateKey(const std::string& line)
     m_UpdateKey = ParsePublicKey(line);
     if (!m_UpdateKey)
         throw std::invalid_argument("not a public key: " + line);
-}
-
-TUpdateQVWin::~TUpdateQVWin()
-{
-    // Workers show their status in this window until they end.
-    DisposeWorkers(true);
 }
 
 void TUpdateQVWin::CreateCheckClient()
@@ -179,130 +146,52 @@ void TUpdateQVWin::CreateCheckClient()
 
 void TUpdateQVWin::SetIdleButtons(bool updateEnabled)
 {
-    ButtNext->setEnabled(true);
-    ButtAbort->setEnabled(false);
-    ButtExit->setEnabled(true);
-    ButtUpdate->setEnabled(updateEnabled);
+    ButtNext->SetEnabled(true);
+    ButtAbort->SetEnabled(false);
+    ButtExit->SetEnabled(true);
+    ButtUpdate->SetEnabled(updateEnabled);
 }
 
-void TUpdateQVWin::CreateComponents()
+void TUpdateQVWin::InitComponents()
 {
-    ButtNext = Place<QPushButton>(this, 35, 323, 81, 22);
-    ButtNext->setText(kEnglish.ButtNext);
-    connect(ButtNext, &QPushButton::clicked, this, [this] { ButtNextClick(); });
-
-    ButtExit = Place<QPushButton>(this, 203, 323, 81, 22);
-    ButtExit->setText(kEnglish.ButtExit);
-    connect(ButtExit, &QPushButton::clicked, this, [this] { ButtExitClick(); });
-
-    DownPrecent = Place<QLabel>(this, 336, 279, 3, 13);
-
-    ButtAbort = Place<QPushButton>(this, 119, 323, 81, 22);
-    ButtAbort->setText(kEnglish.ButtAbort);
-    ButtAbort->setEnabled(false);
-    connect(ButtAbort, &QPushButton::clicked, this, [this] { ButtAbortClick(); });
-
-    ButtUpdate = Place<QPushButton>(this, 317, 323, 316, 22);
-    ButtUpdate->setText(kEnglish.ButtUpdate);
-    ButtUpdate->setEnabled(false);
-    connect(ButtUpdate, &QPushButton::clicked, this, [this] { ButtUpdateClick(); });
-
-    UpdateMemo = PlaceMemo(this, 8, 96, 297, 217);
-
-    LabelOnlineUpdate = Place<QLabel>(this, 324, 15, 260, 24);
-    LabelOnlineUpdate->setText("Quorvan Online Update ");
-    QFont heading = font();
-    heading.setBold(true);
-    heading.setPixelSize(19);
-    LabelOnlineUpdate->setFont(heading);
-
-    FilesList = Place<QTreeWidget>(this, 317, 152, 316, 161);
-    FilesList->setColumnCount(3);
-    FilesList->setHeaderLabels({kEnglish.Column1, kEnglish.Column2, kEnglish.Column3});
-    FilesList->setColumnWidth(kColumnFiles, 130);
-    FilesList->setColumnWidth(kColumnStatus, 110);
-    FilesList->setColumnWidth(kColumnCopyTo, 70);
-    FilesList->setRootIsDecorated(false);
-    FilesList->setItemsExpandable(false);
-    FilesList->setUniformRowHeights(true);
-    FilesList->setSelectionBehavior(QAbstractItemView::SelectRows);
-    FilesList->setSelectionMode(QAbstractItemView::SingleSelection);
-    FilesList->setAllColumnsShowFocus(true);
-    FilesList->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    FilesList->setSortingEnabled(false);
-    FilesList->header()->setSectionsClickable(false);
-    FilesList->header()->setSectionsMovable(false);
-    FilesList->header()->setStretchLastSection(false);
-
-    GroupBox1 = Place<QGroupBox>(this, 9, 6, 297, 40);
-    UpdateEng = Place<QRadioButton>(GroupBox1, 40, 13, 72, 17);
-    UpdateEng->setText("English");
-    UpdateEng->setChecked(true);
-    connect(UpdateEng, &QRadioButton::clicked, this, [this] { UpdateEngClick(); });
-    UpdateChs = Place<QRadioButton>(GroupBox1, 160, 13, 72, 17);
-    UpdateChs->setText(QString::fromUtf16(u"\u4e2d\u6587\u7b80\u4f53"));  // 中文简体
-    connect(UpdateChs, &QRadioButton::clicked, this, [this] { UpdateChsClick(); });
-
-    GroupBox2 = Place<QGroupBox>(this, 8, 48, 297, 42);
-    Server1 = Place<QRadioButton>(GroupBox2, 41, 15, 97, 17);
-    Server1->setText(kEnglish.Server1);
-    Server1->setChecked(true);
-    Server2 = Place<QRadioButton>(GroupBox2, 161, 15, 97, 17);
-    Server2->setText(kEnglish.Server2);
-
-    Button1 = Place<QPushButton>(this, 296, 323, 153, 21);
-    Button1->setText("Run Quorvan");
-    Button1->hide();
-    connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
-
-    Panel1 = Place<QFrame>(this, 320, 48, 313, 89);
-    Panel1->setFrameShape(QFrame::NoFrame);
-    Memo2 = PlaceMemo(Panel1, 0, 0, 313, 89);
-    Memo2->setFrameShape(QFrame::NoFrame);
-    Memo2->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_View.SetCaption(kCaption);
+    SwitchLanguage(false);
+    ButtAbort->SetEnabled(false);
+    ButtUpdate->SetEnabled(false);
+    DownPrecent->SetCaption("");
+    LabelOnlineUpdate->SetCaption("Quorvan Online Update ");
+    UpdateEng->SetCaption("English");
+    UpdateEng->SetChecked(true);
+    UpdateChs->SetCaption(kChineseSimplified);
+    Server1->SetChecked(true);
+    Button1->SetCaption("Run Quorvan");
+    Button1->SetVisible(false);
     Memo2->SetText(kMemo2Initial);
 }
 
-void TUpdateQVWin::SetTabOrder()
+void TUpdateQVWin::ConnectEvents()
 {
-    QWidget* const order[] = {ButtNext, ButtExit,  ButtAbort, ButtUpdate, UpdateMemo, FilesList,
-                              UpdateEng, UpdateChs, Server1,   Server2,    Button1,    Memo2};
-    for (std::size_t i = 1; i < std::size(order); ++i)
-        setTabOrder(order[i - 1], order[i]);
-}
-
-void TUpdateQVWin::CentreOnScreen()
-{
-    if (QScreen* display = screen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(display->availableGeometry().center());
-        move(frame.topLeft());
-    }
-}
-
-void TUpdateQVWin::showEvent(QShowEvent* event)
-{
-    if (!event->spontaneous()) {
-        FormShow();
-        CentreOnScreen();
-    }
-    QWidget::showEvent(event);
-}
-
-void TUpdateQVWin::closeEvent(QCloseEvent* event)
-{
-    // Exit is off while a check or an update runs; closing the window by
-    // other means then would pull it from under the running work.
-    if (!ButtExit->isEnabled()) {
-        event->ignore();
-        return;
-    }
-    QWidget::closeEvent(event);
+    m_View.OnShow = [this](TUpdateView&) { FormShow(); };
+    m_View.OnCloseQuery = [this](TUpdateView&) { return FormCloseQuery(); };
+    ButtNext->OnClick = [this](TViewButton&) { ButtNextClick(); };
+    ButtExit->OnClick = [this](TViewButton&) { ButtExitClick(); };
+    ButtAbort->OnClick = [this](TViewButton&) { ButtAbortClick(); };
+    ButtUpdate->OnClick = [this](TViewButton&) { ButtUpdateClick(); };
+    Button1->OnClick = [this](TViewButton&) { Button1Click(); };
+    UpdateEng->OnClick = [this](TViewRadioButton&) { UpdateEngClick(); };
+    UpdateChs->OnClick = [this](TViewRadioButton&) { UpdateChsClick(); };
 }
 
 void TUpdateQVWin::FormShow()
 {
-    setWindowTitle(kCaption);
+    m_View.SetCaption(kCaption);
+}
+
+bool TUpdateQVWin::FormCloseQuery()
+{
+    // Exit is off while a check or an update runs; closing the window by
+    // other means then would pull it from under the running work.
+    return ButtExit->Enabled();
 }
 
 void TUpdateQVWin::UpdateEngClick()
@@ -318,22 +207,21 @@ void TUpdateQVWin::UpdateChsClick()
 void TUpdateQVWin::SwitchLanguage(bool chinese)
 {
     const TCaptionSet& texts = chinese ? kChinese : kEnglish;
-    Server1->setText(AnsiToQString(texts.Server1));
-    Server2->setText(AnsiToQString(texts.Server2));
-    ButtNext->setText(AnsiToQString(texts.ButtNext));
-    ButtAbort->setText(AnsiToQString(texts.ButtAbort));
-    ButtExit->setText(AnsiToQString(texts.ButtExit));
-    ButtUpdate->setText(AnsiToQString(texts.ButtUpdate));
-    QTreeWidgetItem* header = FilesList->headerItem();
-    header->setText(kColumnFiles, AnsiToQString(texts.Column1));
-    header->setText(kColumnStatus, AnsiToQString(texts.Column2));
-    header->setText(kColumnCopyTo, AnsiToQString(texts.Column3));
+    Server1->SetCaption(texts.Server1);
+    Server2->SetCaption(texts.Server2);
+    ButtNext->SetCaption(texts.ButtNext);
+    ButtAbort->SetCaption(texts.ButtAbort);
+    ButtExit->SetCaption(texts.ButtExit);
+    ButtUpdate->SetCaption(texts.ButtUpdate);
+    FilesList->SetColumnCaption(TViewFileList::kColumnFiles, texts.Column1);
+    FilesList->SetColumnCaption(TViewFileList::kColumnStatus, texts.Column2);
+    FilesList->SetColumnCaption(TViewFileList::kColumnCopyTo, texts.Column3);
     Memo2->SetText(texts.Memo2);
 }
 
 void TUpdateQVWin::ButtExitClick()
 {
-    close();
+    m_View.Close();
 }
 
 void TUpdateQVWin::Button1Click()

@@ -1,57 +1,52 @@
-// The updater's one window: language and server choice, the commands, the
-// log and the list of the release's files.
+// The updater's one window, as its logic: language and server choice, the
+// commands, the log and the list of the release's files. It drives a view
+// (UpdateView.h) and knows no toolkit.
 #pragma once
 
-#include "app/AnsiWidgets.h"
 #include "app/DownloadAttempts.h"
 #include "app/ReleaseSignature.h"
-
-#include <QWidget>
+#include "app/UpdateView.h"
 
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 
-class QCloseEvent;
 class THttpCli;
-class QFrame;
-class QGroupBox;
-class QLabel;
-class QPushButton;
-class QRadioButton;
-class QShowEvent;
-class QTreeWidget;
 
-class TUpdateQVWin : public QWidget {
+class TUpdateQVWin {
 public:
-    // The update hosts ("host" or "host:port") are the build's.
-    explicit TUpdateQVWin(QWidget* parent = nullptr);
-    TUpdateQVWin(const std::string& server1, const std::string& server2, QWidget* parent = nullptr);
-    ~TUpdateQVWin() override;
+    // Gives the view's controls their captions and states and takes its
+    // events; the view must outlive the window. The update hosts ("host" or
+    // "host:port") are the build's.
+    explicit TUpdateQVWin(TUpdateView& view);
+    TUpdateQVWin(TUpdateView& view, const std::string& server1, const std::string& server2);
+    ~TUpdateQVWin();
+    TUpdateQVWin(const TUpdateQVWin&) = delete;
+    TUpdateQVWin& operator=(const TUpdateQVWin&) = delete;
 
-    // Components, owned by the window, in the order they are declared.
-    QPushButton* ButtNext = nullptr;
-    QPushButton* ButtExit = nullptr;
+    TUpdateView& View() const { return m_View; }
+
+    // Components: the view's controls, in the order they are declared.
+    TViewButton* const ButtNext;
+    TViewButton* const ButtExit;
     std::unique_ptr<THttpCli> CheckHttpCli;  // the update check's client
-    QLabel* DownPrecent = nullptr;
-    QPushButton* ButtAbort = nullptr;
-    QPushButton* ButtUpdate = nullptr;
-    TAnsiMemo* UpdateMemo = nullptr;
-    QLabel* LabelOnlineUpdate = nullptr;
-    QTreeWidget* FilesList = nullptr;
-    QGroupBox* GroupBox1 = nullptr;
-    QRadioButton* UpdateEng = nullptr;
-    QRadioButton* UpdateChs = nullptr;
-    QGroupBox* GroupBox2 = nullptr;
-    QRadioButton* Server1 = nullptr;
-    QRadioButton* Server2 = nullptr;
-    QPushButton* Button1 = nullptr;
-    QFrame* Panel1 = nullptr;
-    TAnsiMemo* Memo2 = nullptr;
+    TViewLabel* const DownPrecent;
+    TViewButton* const ButtAbort;
+    TViewButton* const ButtUpdate;
+    TViewMemo* const UpdateMemo;
+    TViewLabel* const LabelOnlineUpdate;
+    TViewFileList* const FilesList;
+    TViewRadioButton* const UpdateEng;
+    TViewRadioButton* const UpdateChs;
+    TViewRadioButton* const Server1;
+    TViewRadioButton* const Server2;
+    TViewButton* const Button1;
+    TViewMemo* const Memo2;
 
     // Handlers.
     void FormShow();
+    bool FormCloseQuery();
     void UpdateEngClick();
     void UpdateChsClick();
     void ButtExitClick();
@@ -86,14 +81,10 @@ public:
     // "&Check", "&Exit" and "&Abort" as when nothing runs; "Online &Update" as given.
     void SetIdleButtons(bool updateEnabled);
 
-protected:
-    void showEvent(QShowEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
-
 private:
-    void CreateComponents();
-    void SetTabOrder();
-    void CentreOnScreen();
+    // The controls as the window is designed, before any click.
+    void InitComponents();
+    void ConnectEvents();
     void CreateCheckClient();
     // With a key: fetches and checks the stored manifest's signature and
     // logs the outcome; false when the manifest must not be read.
@@ -102,6 +93,7 @@ private:
     // Ends every worker of the latest run and empties its slots.
     void DisposeWorkers(bool abort);
 
+    TUpdateView& m_View;
     std::string m_Server1Host;
     std::string m_Server2Host;
     std::int32_t m_DownloadTimeout = 60;

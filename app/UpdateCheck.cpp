@@ -8,19 +8,15 @@
 #include "platform/FileUtils.h"
 #include "platform/Streams.h"
 
-#include <QPushButton>
-#include <QRadioButton>
-#include <QTreeWidget>
-
 #include <memory>
 
 void TUpdateQVWin::ButtNextClick()
 {
-    const std::string& host = Server1->isChecked() ? m_Server1Host : m_Server2Host;
-    UpdateIniURL = "http://" + host + (UpdateEng->isChecked() ? "/update/eng/update.ini" : "/update/chs/update.ini");
+    const std::string& host = Server1->Checked() ? m_Server1Host : m_Server2Host;
+    UpdateIniURL = "http://" + host + (UpdateEng->Checked() ? "/update/eng/update.ini" : "/update/chs/update.ini");
     RunMode = 1;
     m_CheckAborted = false;
-    FilesList->clear();
+    FilesList->Clear();
     UpdateMemo->Clear();
     UpdateMemo->Add("start to get newest version infomation ....");
 
@@ -30,10 +26,10 @@ void TUpdateQVWin::ButtNextClick()
         CheckHttpCli->SetURL(UpdateIniURL);
         manifest = std::make_unique<TFileStream>(manifestPath, TFileStream::Mode::Create);
         CheckHttpCli->SetReceiveStream(manifest.get());
-        ButtNext->setEnabled(false);
-        ButtAbort->setEnabled(true);
-        ButtExit->setEnabled(false);
-        ButtUpdate->setEnabled(false);
+        ButtNext->SetEnabled(false);
+        ButtAbort->SetEnabled(true);
+        ButtExit->SetEnabled(false);
+        ButtUpdate->SetEnabled(false);
         UpdateMemo->Add("Loading...");
     } catch (const std::exception&) {
         CheckHttpCli->SetReceiveStream(nullptr);
@@ -85,14 +81,14 @@ void TUpdateQVWin::ButtNextClick()
         manifest.reset();
         CheckHttpCli->SetReceiveStream(nullptr);
         const bool newer = ReadManifest(manifestPath);
-        ButtUpdate->setEnabled(newer && FilesList->topLevelItemCount() > 0);
+        ButtUpdate->SetEnabled(newer && FilesList->RowCount() > 0);
     } catch (const std::exception&) {
         UpdateMemo->Add("Can not get the newest infomation");
-        ButtUpdate->setEnabled(false);
+        ButtUpdate->SetEnabled(false);
     }
     if (FileExists(manifestPath))
         DeleteFile(manifestPath);
-    ButtNext->setEnabled(true);
-    ButtAbort->setEnabled(false);
-    ButtExit->setEnabled(true);
+    ButtNext->SetEnabled(true);
+    ButtAbort->SetEnabled(false);
+    ButtExit->SetEnabled(true);
 }

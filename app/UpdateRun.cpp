@@ -1,6 +1,5 @@
 // "Online &Update" starts one download worker per checked row, up to ten;
 // "&Abort" ends a running check or every worker of a running run, until the last has ended.
-#include "app/AnsiWidgets.h"
 #include "app/FileEntryRules.h"
 #include "app/FileReplacement.h"
 #include "app/Globals.h"
@@ -9,10 +8,6 @@
 #include "app/UUpdateQVWin.h"
 #include "http/HttpProt.h"
 #include "platform/Win32.h"
-
-#include <QPushButton>
-#include <QRadioButton>
-#include <QTreeWidget>
 
 #include <algorithm>
 #include <vector>
@@ -34,14 +29,12 @@ const char* const kSameFileEnglish = "Skipped, its file is taken by an earlier e
 const char* const kSameFileChinese =
     "\xd2\xd1\xcc\xf8\xb9\xfd, \xd3\xeb\xc7\xb0\xc3\xe6\xb5\xc4\xce\xc4\xbc\xfe\xb3\xe5\xcd\xbb: ";
 
-enum { kColumnFiles, kColumnStatus, kColumnCopyTo };
-
 }  // namespace
 
 void TUpdateQVWin::ButtUpdateClick()
 {
-    const bool english = UpdateEng->isChecked();
-    const std::string baseURL = "http://" + (Server1->isChecked() ? m_Server1Host : m_Server2Host);
+    const bool english = UpdateEng->Checked();
+    const std::string baseURL = "http://" + (Server1->Checked() ? m_Server1Host : m_Server2Host);
 
     RunMode = 2;
     if (FindWindowA("Quorvan", nullptr) != nullptr) {
@@ -49,26 +42,25 @@ void TUpdateQVWin::ButtUpdateClick()
         RunMode = 0;
         return;
     }
-    ButtUpdate->setEnabled(false);
-    ButtExit->setEnabled(false);
-    ButtNext->setEnabled(false);
-    ButtAbort->setEnabled(true);
+    ButtUpdate->SetEnabled(false);
+    ButtExit->SetEnabled(false);
+    ButtNext->SetEnabled(false);
+    ButtAbort->SetEnabled(true);
 
     UpdateFileCount = 0;
     UpdateFiles.clear();
     std::vector<int> rowIndexes;  // of each entry
     TClaimedFiles claimed;
-    for (int rowIndex = 0; rowIndex < FilesList->topLevelItemCount(); ++rowIndex) {
-        QTreeWidgetItem& row = *FilesList->topLevelItem(rowIndex);
-        if (row.checkState(kColumnFiles) != Qt::Checked)
+    for (int rowIndex = 0; rowIndex < FilesList->RowCount(); ++rowIndex) {
+        if (!FilesList->Checked(rowIndex))
             continue;
         TUpdateFileInfo entry;
-        entry.FileName = ItemText(row, kColumnFiles);
+        entry.FileName = FilesList->Cell(rowIndex, TViewFileList::kColumnFiles);
         entry.Running = 1;
-        entry.CopyTo = TrimControls(ItemText(row, kColumnCopyTo));
+        entry.CopyTo = TrimControls(FilesList->Cell(rowIndex, TViewFileList::kColumnCopyTo));
         if (UpdateFileCount == kMaxWorkers) {
             // Said in the row, so that nobody takes it for updated.
-            SetItemText(row, kColumnStatus, english ? kNotUpdatedEnglish : kNotUpdatedChinese);
+            FilesList->SetCell(rowIndex, TViewFileList::kColumnStatus, english ? kNotUpdatedEnglish : kNotUpdatedChinese);
             continue;
         }
         // Two workers on one file would install one's bytes under the

@@ -1,6 +1,10 @@
 // File helpers of the runtime over the Win32 file functions.
 #pragma once
 
+// On Windows DeleteFile is a macro of windows.h: every user sees it, so that
+// the definition and the calls name the same function.
+#include "platform/Win32.h"
+
 #include <string>
 
 bool FileExists(const std::string& path);       // a directory is not a file

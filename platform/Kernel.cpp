@@ -1,10 +1,16 @@
 // Kernel odds and ends: tick count, sleep, thread and process identifiers,
-// interlocked counters, the per-thread last error and the code page.
+// interlocked counters, the per-thread last error, the code page and the
+// user's decimal separator.
 #include "Win32.h"
 #include "ThreadIdentity.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <iterator>
+#include <locale>
+#include <stdexcept>
 #include <thread>
 
 #include <sys/types.h>
@@ -85,6 +91,47 @@ void SetLastError(DWORD error)
 UINT GetACP()
 {
     return 936;
+}
+
+namespace {
+
+char UserDecimalPoint()
+{
+    // Read per call and never installed as the process's locale: other
+    // threads keep theirs.
+    const char* name = nullptr;
+    for (const char* variable : {"LC_ALL", "LC_NUMERIC", "LANG"}) {
+        name = std::getenv(variable);
+        if (name && *name)
+            break;
+    }
+    if (!name || !*name)
+        return '.';
+    try {
+        const std::locale numeric(std::locale::classic(), name, std::locale::numeric);
+        return std::use_facet<std::numpunct<char>>(numeric).decimal_point();
+    } catch (const std::runtime_error&) {
+        return '.';  // a locale that is not installed counts as none
+    }
+}
+
+}  // namespace
+
+int GetLocaleInfoA(LCID, LCTYPE type, char* data, int dataLength)
+{
+    if (type != LOCALE_SDECIMAL || dataLength < 0 || (dataLength > 0 && data == nullptr)) {
+        SetLastError(type != LOCALE_SDECIMAL ? ERROR_INVALID_FLAGS : ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const char separator[] = {UserDecimalPoint(), '\0'};
+    if (dataLength == 0)
+        return sizeof separator;
+    if (dataLength < static_cast<int>(sizeof separator)) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::copy(std::begin(separator), std::end(separator), data);
+    return sizeof separator;
 }
 
 HMODULE GetModuleHandleA(const char* moduleName)

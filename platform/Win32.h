@@ -6,6 +6,7 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#include <shellapi.h>  // left out by WIN32_LEAN_AND_MEAN
 #else
 
 #include <cstddef>
@@ -112,6 +113,7 @@ constexpr DWORD ERROR_SHARING_VIOLATION = 32;
 constexpr DWORD ERROR_FILE_EXISTS = 80;
 constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 constexpr DWORD ERROR_DISK_FULL = 112;
+constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
 constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
 constexpr DWORD ERROR_BAD_EXE_FORMAT = 193;
@@ -124,6 +126,7 @@ constexpr DWORD ERROR_CLASS_HAS_WINDOWS = 1412;
 constexpr DWORD ERROR_CANNOT_FIND_WND_CLASS = 1407;
 constexpr DWORD ERROR_INVALID_INDEX = 1413;
 constexpr DWORD ERROR_INVALID_THREAD_ID = 1444;
+constexpr DWORD ERROR_INVALID_FLAGS = 1004;
 constexpr DWORD ERROR_BADDB = 1009;
 
 // ---- user32: windows, classes, messages, timers -------------------------
@@ -172,6 +175,16 @@ DWORD GetLastError();
 void SetLastError(DWORD error);
 // The ANSI code page of the system: 936 (GBK) here.
 UINT GetACP();
+
+// Only the user's decimal separator is known here, from the numeric locale
+// by the usual precedence (LC_ALL, LC_NUMERIC, LANG); "." without one.
+using LCID = DWORD;
+using LCTYPE = DWORD;
+constexpr LCID LOCALE_USER_DEFAULT = 0x0400;
+constexpr LCTYPE LOCALE_SDECIMAL = 0x000E;
+// Characters written, the terminating zero included; with `dataLength` 0,
+// the length needed. 0 on a failure (GetLastError says which).
+int GetLocaleInfoA(LCID locale, LCTYPE type, char* data, int dataLength);
 
 HMODULE GetModuleHandleA(const char* moduleName);  // nullptr: the program itself
 HMODULE LoadLibraryA(const char* fileName);

@@ -3,17 +3,27 @@
 # every test program under Wine in a virtual display, in a throw-away Wine
 # prefix. Closes with "N passed, N failed", counting test cases; a program
 # that crashes or hangs counts as one failure. Exits non-zero on a failure.
-# Arguments, if any, name the test programs to run (e.g. socket_WSocketTest).
+# Then the updater end to end (scripts/wine-update-demo.sh), its steps
+# counted as cases. Arguments, if any, name the test programs to run (e.g.
+# socket_WSocketTest), "update-demo" the end-to-end run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup-windows.sh
-
 build=${QVUPDATE_WINDOWS_BUILD:-build/windows}
+scripts/setup-windows.sh "$build"
 cmake --preset windows -B "$build" >/dev/null
 mapfile -t programs < <(ninja -C "$build" -t targets all |
-  grep -oE '^(platform|socket|http)_[A-Za-z]+Test' | sort -u)
-if (($#)); then programs=("$@"); fi
-cmake --build "$build" --target "${programs[@]}"
+  grep -oE '^(platform|socket|http|app|win32)_[A-Za-z]+Test' | sort -u)
+demo=1
+if (($#)); then
+  programs=()
+  demo=0
+  for name in "$@"; do
+    if [[ $name == update-demo ]]; then demo=1; else programs+=("$name"); fi
+  done
+fi
+demo_targets=()
+((demo)) && demo_targets=(qvupdate qvupdate-hosts qvdialog-driver)
+cmake --build "$build" --target "${programs[@]}" "${demo_targets[@]}"
 
 wine=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver
@@ -65,6 +75,24 @@ for program in "${programs[@]}"; do
     echo "ok   $program ($ok passed)"
   fi
 done
+
+if ((demo)); then
+  log="$logs/update-demo.log"
+  status=0
+  scripts/wine-update-demo.sh "$build" >"$log" 2>&1 || status=$?
+  read -r ok bad < <(sed -nE 's/^([0-9]+) passed, ([0-9]+) failed$/\1 \2/p' "$log" | tail -n1) || true
+  ok=${ok:-0}
+  bad=${bad:-0}
+  ((status == 0 || bad > 0)) || bad=1
+  passed=$((passed + ok))
+  failed=$((failed + bad))
+  if ((bad)); then
+    echo "FAIL update-demo ($ok passed, $bad failed, exit $status; log: $log)"
+    grep '^FAIL' "$log" | sed 's/^/     /' || true
+  else
+    echo "ok   update-demo ($ok passed)"
+  fi
+fi
 
 echo "$passed passed, $failed failed"
 ((failed == 0))

@@ -3,10 +3,10 @@
 // as a user would, waits for the run to end, and prints what the window
 // showed: the log, every status text each row went through, and a
 // screenshot of the window at the end.
-#include "app/AnsiWidgets.h"
 #include "app/Globals.h"
 #include "app/StartUp.h"
-#include "app/UUpdateQVWin.h"
+#include "app/qt/AnsiWidgets.h"
+#include "app/qt/QtUpdater.h"
 #include "platform/Application.h"
 #include "platform/qt/QtBinding.h"
 
@@ -14,8 +14,6 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QPixmap>
-#include <QPushButton>
-#include <QRadioButton>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -90,7 +88,7 @@ int PrintMessageBox(HWND, const char* text, const char* caption, UINT)
 
 bool Idle(const TUpdateQVWin& window)
 {
-    return RunMode == 0 && window.ButtNext->isEnabled() && !window.ButtAbort->isEnabled();
+    return RunMode == 0 && window.ButtNext->Enabled() && !window.ButtAbort->Enabled();
 }
 
 // Runs the event loop, which also serves the workers' hand-overs, until
@@ -113,10 +111,10 @@ bool WaitForIdle(const TUpdateQVWin& window, int seconds)
 // Every status text each row showed, in order, as the worker handed it.
 class TStatusRecorder {
 public:
-    explicit TStatusRecorder(QTreeWidget& list) : m_List(list)
+    TStatusRecorder(const TViewFileList& list, QTreeWidget& shown) : m_List(list), m_Shown(shown)
     {
-        QObject::connect(&list, &QTreeWidget::itemChanged, [this](QTreeWidgetItem* item, int column) {
-            if (column == 1)
+        QObject::connect(&shown, &QTreeWidget::itemChanged, [this](QTreeWidgetItem* item, int column) {
+            if (column == TViewFileList::kColumnStatus)
                 Record(*item);
         });
     }
@@ -132,17 +130,18 @@ public:
 private:
     void Record(const QTreeWidgetItem& item)
     {
-        const int row = m_List.indexOfTopLevelItem(const_cast<QTreeWidgetItem*>(&item));
-        if (row < 0)
+        const int row = m_Shown.indexOfTopLevelItem(const_cast<QTreeWidgetItem*>(&item));
+        if (row < 0 || row >= m_List.RowCount())
             return;
         if (row >= static_cast<int>(m_History.size()))
             m_History.resize(row + 1);
-        const std::string text = ItemText(item, 1);
+        const std::string& text = m_List.Cell(row, TViewFileList::kColumnStatus);
         if (m_History[row].empty() || m_History[row].back() != text)
             m_History[row].push_back(text);
     }
 
-    QTreeWidget& m_List;
+    const TViewFileList& m_List;
+    QTreeWidget& m_Shown;
     std::vector<std::vector<std::string>> m_History;
 };
 
@@ -154,17 +153,16 @@ void PrintLog(const TUpdateQVWin& window)
 
 void PrintRows(const TUpdateQVWin& window, const TStatusRecorder& recorder)
 {
-    const QTreeWidget& list = *window.FilesList;
-    for (int row = 0; row < list.topLevelItemCount(); ++row) {
-        const QTreeWidgetItem& item = *list.topLevelItem(row);
-        const bool checked = item.checkState(0) == Qt::Checked;
-        const std::string copyTo = ItemText(item, 2);
-        std::printf("  [%c] %s%s\n", checked ? 'x' : ' ', Utf8(ItemText(item, 0)).c_str(),
+    const TViewFileList& list = *window.FilesList;
+    for (int row = 0; row < list.RowCount(); ++row) {
+        const bool checked = list.Checked(row);
+        const std::string& copyTo = list.Cell(row, TViewFileList::kColumnCopyTo);
+        std::printf("  [%c] %s%s\n", checked ? 'x' : ' ', Utf8(list.Cell(row, TViewFileList::kColumnFiles)).c_str(),
                     copyTo.empty() ? "" : (" (copy to " + Utf8(copyTo) + ")").c_str());
         std::string history;
         for (const std::string& text : recorder.History(row))
             history += (history.empty() ? "" : " | ") + Utf8(text);
-        std::printf("      status: %s\n", history.empty() ? Utf8(ItemText(item, 1)).c_str() : history.c_str());
+        std::printf("      status: %s\n", history.empty() ? Utf8(list.Cell(row, TViewFileList::kColumnStatus)).c_str() : history.c_str());
     }
 }
 
@@ -182,7 +180,7 @@ int RunDemo(const TOptions& options)
         return static_cast<int>(TDemoExit::NoInstallation);
     }
 
-    TUpdateQVWin window(options.Host1, options.Host2);
+    TQtUpdater window(options.Host1, options.Host2);
     try {
         if (options.UpdateKey)
             window.SetUpdateKey(*options.UpdateKey);
@@ -191,12 +189,12 @@ int RunDemo(const TOptions& options)
         return static_cast<int>(TDemoExit::Usage);
     }
     UpdateQVWin = &window;
-    window.show();
+    window.Widget().show();
     if (options.Chinese)
-        window.UpdateChs->click();
+        window.UpdateChs->Click();
     if (options.Server2)
-        window.Server2->click();
-    TStatusRecorder recorder(*window.FilesList);
+        window.Server2->Click();
+    TStatusRecorder recorder(*window.FilesList, *window.Widget().findChild<QTreeWidget*>("FilesList"));
 
     std::printf("QVUpdate demo: installation %s\n", InstallDir.c_str());
     std::printf("Server %d (%s), %s channel\n", options.Server2 ? 2 : 1,
@@ -208,17 +206,17 @@ int RunDemo(const TOptions& options)
 
     // The check runs inside the click, as it does for a user.
     std::printf("Check\n");
-    window.ButtNext->click();
+    window.ButtNext->Click();
     PrintLog(window);
 
     int result = 0;
-    if (!window.ButtUpdate->isEnabled()) {
+    if (!window.ButtUpdate->Enabled()) {
         std::printf("\nNothing to update.\n");
         result = static_cast<int>(TDemoExit::NothingToUpdate);
     } else {
         std::printf("\nOnline Update\n");
         recorder.Clear();  // from here on, what the run shows
-        window.ButtUpdate->click();
+        window.ButtUpdate->Click();
         if (!WaitForIdle(window, options.TimeoutSeconds)) {
             std::printf("  the run did not end within %d seconds\n", options.TimeoutSeconds);
             result = static_cast<int>(TDemoExit::TimedOut);
@@ -227,7 +225,7 @@ int RunDemo(const TOptions& options)
     PrintRows(window, recorder);
 
     ApplicationProcessMessages();
-    if (window.grab().save(QString::fromStdString(options.Screenshot)))
+    if (window.Widget().grab().save(QString::fromStdString(options.Screenshot)))
         std::printf("\nScreenshot: %s\n", options.Screenshot.c_str());
     else
         std::fprintf(stderr, "qvupdate-demo: cannot write the screenshot %s\n", options.Screenshot.c_str());

@@ -3,6 +3,7 @@
 // from the machine's settings.
 #include "platform/AnsiText.h"
 #include "platform/Win32.h"
+#include "platform/win32/WideText.h"
 
 namespace {
 
@@ -52,4 +53,9 @@ std::string Utf8ToAnsi(const std::string& utf8)
         highHalf = unit >= 0xD800 && unit <= 0xDBFF;
     }
     return FromWide(wide, kAnsiCodePage);
+}
+
+std::wstring AnsiToWide(const std::string& ansi)
+{
+    return ToWide(ansi, kAnsiCodePage);
 }

@@ -2,6 +2,7 @@
 // its nginx server and the headless driver, end to end, as CI sees it.
 // ctest-labels: threads
 // ctest-linux-only: runs a shell script and nginx
+// ctest-link: qvapp_test_qt
 #include "app/support/UpdateTestSupport.h"
 #include "common/ServerProcess.h"
 

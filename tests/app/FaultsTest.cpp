@@ -6,17 +6,16 @@
 // corrupted, that the window is idle again and that the log or the row says
 // what happened; the program ends with a table of what was tried.
 // QVUPDATE_FAULTS=long tries every cut point, several rounds.
-#include "app/AnsiWidgets.h"
+// ctest-link: qvapp_test_qt
 #include "app/Globals.h"
-#include "app/UUpdateQVWin.h"
+#include "app/qt/AnsiWidgets.h"
+#include "app/qt/QtUpdater.h"
 #include "app/support/AppTestSupport.h"
 #include "app/support/UpdateTestSupport.h"
 #include "common/LoopbackServer.h"
 #include "http/HttpProt.h"
 #include "platform/Win32.h"
 
-#include <QPushButton>
-#include <QRadioButton>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -247,7 +246,7 @@ protected:
                const std::function<bool(TUpdateQVWin&)>& during = {}, std::int32_t timeout = 1)
     {
         install.WriteFile("Quorvan.exe", kInstalled);
-        TUpdateQVWin window(host, web.Host());
+        TQtUpdater window(host, web.Host());
         window.CheckHttpCli->SetTimeout(timeout);
         window.SetRetryPause(1);  // lost connections are still tried four times
         QTimer poll;
@@ -266,7 +265,7 @@ protected:
         const Lines log = window.UpdateMemo->Lines();
         const std::string last = log.empty() ? "" : log.back();
         // A read manifest leaves RunMode at 1: nothing looks at it while idle.
-        const bool listed = window.FilesList->topLevelItemCount() == 1;
+        const bool listed = window.FilesList->RowCount() == 1;
         const bool failed = (last == kFetchFailed && RunMode == 0) || last == kReadFailed;
         const bool idle = Buttons(window) == (listed ? "1011" : "1010");
         const bool said = listed ? expect != TExpect::Fails && !failed : failed && expect != TExpect::Succeeds;
@@ -288,16 +287,19 @@ protected:
         for (const char* name : {"a.dll", "b.dll"})
             install.WriteFile(name, kInstalled);
         std::vector<Lines> texts(2);  // outlives the window, whose last workers may still write
-        TUpdateQVWin window(web.Host(), server.Host());
+        TQtUpdater window(web.Host(), server.Host());
         window.ButtNextClick();
-        ASSERT_EQ(window.FilesList->topLevelItemCount(), 2);
-        window.Server2->click();
+        ASSERT_EQ(window.FilesList->RowCount(), 2);
+        window.Server2->Click();
         window.SetDownloadTimeout(timeout);
         window.SetRetryPause(1);
-        QObject::connect(window.FilesList, &QTreeWidget::itemChanged, [&](QTreeWidgetItem* item, int column) {
-            const int row = window.FilesList->indexOfTopLevelItem(item);
-            const std::string text = ItemText(*item, 1);
-            if (column == 1 && row >= 0 && row < 2 && (texts[row].empty() || texts[row].back() != text) &&
+        QTreeWidget& shown = ShownFilesList(window);
+        QObject::connect(&shown, &QTreeWidget::itemChanged, [&](QTreeWidgetItem* item, int column) {
+            const int row = shown.indexOfTopLevelItem(item);
+            if (column != 1 || row < 0 || row >= 2)
+                return;
+            const std::string& text = window.FilesList->Cell(row, 1);
+            if ((texts[row].empty() || texts[row].back() != text) &&
                 !text.ends_with("%"))
                 texts[row].push_back(text);
         });
@@ -386,12 +388,12 @@ TEST_F(Faults, FilesThatCannotBeReplaced)
         const HANDLE held = CreateFileA((install.Path() + "/update.ini").c_str(), GENERIC_READ, 0, nullptr,
                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         ASSERT_NE(held, INVALID_HANDLE_VALUE);
-        TUpdateQVWin window(manifests.Host(), web.Host());
+        TQtUpdater window(manifests.Host(), web.Host());
         window.ButtNextClick();
         CloseHandle(held);
         const Lines log = window.UpdateMemo->Lines();
         const bool sound = log.back() == "Online Update failed, please restart online update program." &&
-                           Buttons(window) == "1010" && window.FilesList->topLevelItemCount() == 0;
+                           Buttons(window) == "1010" && window.FilesList->RowCount() == 0;
         Table().push_back({"manifest held open by another program", "check", log.back(), sound});
         EXPECT_TRUE(sound) << Join(log);
         fs::remove(install.Path() + "/update.ini");
@@ -472,11 +474,10 @@ TEST_F(Faults, AbortAtEachMoment)
             };
             // In a run only once b.dll has ended: "&Abort" must still reach a.dll.
             const auto abort = [&](TUpdateQVWin& window) {
-                const QTreeWidgetItem* b = window.FilesList->topLevelItem(1);
-                if (!reached || (b && ItemText(*b, 1) != "Update Success"))
+                if (!reached || (window.FilesList->RowCount() > 1 && window.FilesList->Cell(1, 1) != "Update Success"))
                     return false;
-                if (window.ButtAbort->isEnabled())  // else a.dll has ended too
-                    window.ButtAbort->click();
+                if (window.ButtAbort->Enabled())  // else a.dll has ended too
+                    window.ButtAbort->Click();
                 return true;
             };
             // Time-outs longer than the wait: only "&Abort" can end these in time.

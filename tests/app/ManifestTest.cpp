@@ -1,9 +1,8 @@
+// ctest-link: qvapp_test_qt
 #include "app/Globals.h"
 #include "app/ManifestRules.h"
-#include "app/UUpdateQVWin.h"
+#include "app/qt/QtUpdater.h"
 #include "app/support/AppTestSupport.h"
-
-#include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
@@ -28,16 +27,14 @@ protected:
     Rows ListRows() const
     {
         Rows rows;
-        for (int i = 0; i < window.FilesList->topLevelItemCount(); ++i) {
-            const QTreeWidgetItem& item = *window.FilesList->topLevelItem(i);
-            rows.push_back({ItemText(item, 0), ItemText(item, 1), ItemText(item, 2),
-                            item.checkState(0) == Qt::Checked ? "x" : ""});
-        }
+        const TViewFileList& list = *window.FilesList;
+        for (int i = 0; i < list.RowCount(); ++i)
+            rows.push_back({list.Cell(i, 0), list.Cell(i, 1), list.Cell(i, 2), list.Checked(i) ? "x" : ""});
         return rows;
     }
 
     TTempDir folder;
-    TUpdateQVWin window;
+    TQtUpdater window;
 };
 
 }  // namespace

@@ -1,16 +1,12 @@
 // With a key: a release signed by scripts/sign-release.sh is installed,
 // and every kind of tampering is refused with the installed file unchanged.
 // ctest-labels: threads
-#include "app/AnsiWidgets.h"
+// ctest-link: qvapp_test_qt
 #include "app/Globals.h"
-#include "app/UUpdateQVWin.h"
+#include "app/qt/QtUpdater.h"
 #include "app/support/CuttingFront.h"
 #include "app/support/SigningKey.h"
 #include "app/support/UpdateTestSupport.h"
-
-#include <QPushButton>
-#include <QRadioButton>
-#include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
@@ -44,18 +40,18 @@ protected:
     void CheckAndUpdate(bool chinese = false)
     {
         install.WriteFile("app.dll", kInstalled);
-        window = std::make_unique<TUpdateQVWin>(web.Host(), web.Host());
+        window = std::make_unique<TQtUpdater>(web.Host(), web.Host());
         window->SetUpdateKey(key.PublicLine());
         if (chinese)
-            window->UpdateChs->click();
+            window->UpdateChs->Click();
         window->ButtNextClick();
-        if (!window->ButtUpdate->isEnabled())
+        if (!window->ButtUpdate->Enabled())
             return;
         window->ButtUpdateClick();
-        ASSERT_TRUE(ProcessUntil([&] { return window->ButtNext->isEnabled(); }));
+        ASSERT_TRUE(ProcessUntil([&] { return window->ButtNext->Enabled(); }));
     }
 
-    std::string Status(int row) const { return ItemText(*window->FilesList->topLevelItem(row), 1); }
+    std::string Status(int row) const { return window->FilesList->Cell(row, 1); }
     std::string LastLogLine() const { return window->UpdateMemo->Lines().back(); }
 
     void ExpectAppUntouched()
@@ -66,7 +62,7 @@ protected:
     }
 
     TSigningKey key;
-    std::unique_ptr<TUpdateQVWin> window;
+    std::unique_ptr<TQtUpdater> window;
 };
 
 void Edit(const std::string& path, const std::function<void(std::string&)>& change)
@@ -179,7 +175,7 @@ TEST_F(SignedUpdate, ChineseWindowRefusesInChinese)
     // 签名校验失败: update.ini: 签名与文件不符
     EXPECT_EQ(LastLogLine(), "\xc7\xa9\xc3\xfb\xd0\xa3\xd1\xe9\xca\xa7\xb0\xdc: update.ini: "
                              "\xc7\xa9\xc3\xfb\xd3\xeb\xce\xc4\xbc\xfe\xb2\xbb\xb7\xfb");
-    EXPECT_EQ(window->FilesList->topLevelItemCount(), 0);
+    EXPECT_EQ(window->FilesList->RowCount(), 0);
 }
 
 // A download cut twice and resumed is verified over all its bytes, the kept ones too.
@@ -189,13 +185,13 @@ TEST_F(SignedUpdate, ResumedReleaseIsVerifiedWhole)
     Publish("1.15", app, key);
     const TCuttingFront front(web.Port(), "/update/eng/app.dll", {90'000, 210'000});
     install.WriteFile("app.dll", kInstalled);
-    window = std::make_unique<TUpdateQVWin>(web.Host(), front.Host());
+    window = std::make_unique<TQtUpdater>(web.Host(), front.Host());
     window->SetUpdateKey(key.PublicLine());
     window->ButtNextClick();
-    window->Server2->click();
+    window->Server2->Click();
     window->SetRetryPause(1);
     window->ButtUpdateClick();
-    ASSERT_TRUE(ProcessUntil([&] { return window->ButtNext->isEnabled(); }));
+    ASSERT_TRUE(ProcessUntil([&] { return window->ButtNext->Enabled(); }));
     EXPECT_EQ(Status(0), "Update Success");
     EXPECT_EQ(Installed("app.dll"), app);
     EXPECT_NE(web.AccessLog().find("/update/eng/app.dll|bytes=210000-|"), std::string::npos);

@@ -1,13 +1,13 @@
+// ctest-link: qvapp_test_qt
 #include "app/Globals.h"
 #include "app/StartUp.h"
-#include "app/UUpdateQVWin.h"
+#include "app/qt/QtUpdater.h"
 #include "app/support/AppTestSupport.h"
 
 #include "platform/qt/QtBinding.h"
 
 #include <QApplication>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -80,7 +80,7 @@ bool ValidForReadOnlyUser()
 bool AnyUpdateWindow()
 {
     for (QWidget* widget : QApplication::topLevelWidgets())
-        if (dynamic_cast<TUpdateQVWin*>(widget))
+        if (dynamic_cast<TQtUpdateView*>(widget))
             return true;
     return false;
 }
@@ -104,7 +104,7 @@ int RunUpdaterWhile(const std::function<bool()>& step)
         QApplication::exit(99);
     });
     guard.start(10000);
-    return RunUpdater();
+    return RunUpdater(QtWindowRunner());
 }
 
 // Runs RunUpdater, answers its message box and returns the box's text.
@@ -208,10 +208,10 @@ TEST(StartUp, ValidInstallationRunsTheWindowUntilExit)
     registry.Write(Quoted(registry.MakeDir("Quorvan")));
     bool shown = false;
     const int exitCode = RunUpdaterWhile([&shown] {
-        if (!UpdateQVWin || !UpdateQVWin->isVisible())
+        if (!UpdateQVWin || !static_cast<TQtUpdateView&>(UpdateQVWin->View()).isVisible())
             return false;
         shown = true;
-        UpdateQVWin->ButtExit->click();
+        UpdateQVWin->ButtExit->Click();
         return true;
     });
     EXPECT_EQ(exitCode, 0);

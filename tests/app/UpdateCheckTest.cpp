@@ -1,16 +1,14 @@
 // "&Check" against real servers on loopback: nginx for manifests, scripted
 // servers for misbehaviour.
+// ctest-link: qvapp_test_qt
 #include "app/Globals.h"
-#include "app/UUpdateQVWin.h"
+#include "app/qt/QtUpdater.h"
 #include "app/support/AppTestSupport.h"
 #include "app/support/UpdateTestSupport.h"
 #include "common/LoopbackServer.h"
 #include "http/HttpProt.h"
 
-#include <QPushButton>
-#include <QRadioButton>
 #include <QTimer>
-#include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
@@ -32,19 +30,18 @@ protected:
     {
     }
 
-    std::unique_ptr<TUpdateQVWin> WindowFor(const std::string& host)
+    std::unique_ptr<TQtUpdater> WindowFor(const std::string& host)
     {
-        return std::make_unique<TUpdateQVWin>(host, "127.0.0.1:1");
+        return std::make_unique<TQtUpdater>(host, "127.0.0.1:1");
     }
 
     Lines Rows(const TUpdateQVWin& window) const
     {
         Lines rows;
-        for (int i = 0; i < window.FilesList->topLevelItemCount(); ++i) {
-            const QTreeWidgetItem& row = *window.FilesList->topLevelItem(i);
-            rows.push_back(ItemText(row, 0) + "|" + ItemText(row, 1) + "|" + ItemText(row, 2) +
-                           (row.checkState(0) == Qt::Checked ? "|x" : "|"));
-        }
+        const TViewFileList& list = *window.FilesList;
+        for (int i = 0; i < list.RowCount(); ++i)
+            rows.push_back(list.Cell(i, 0) + "|" + list.Cell(i, 1) + "|" + list.Cell(i, 2) +
+                           (list.Checked(i) ? "|x" : "|"));
         return rows;
     }
 
@@ -75,7 +72,7 @@ TEST_F(UpdateCheck, ReleasesWithNothingToInstallLeaveUpdateOff)
     web.Put("update/eng/update.ini", "1.14\r\n[FILESLIST]\r\nQuorvan.exe\r\n");
     window->ButtNextClick();
     EXPECT_EQ(window->UpdateMemo->Lines().back(), "Current Quorvan is newest");
-    EXPECT_EQ(window->FilesList->topLevelItemCount(), 0);
+    EXPECT_EQ(window->FilesList->RowCount(), 0);
     EXPECT_EQ(Buttons(*window), "1010");
 
     web.Put("update/eng/update.ini", "1.2\r\nnotes only\r\n[FILESLIST]\r\n\r\n");
@@ -136,12 +133,12 @@ TEST_F(UpdateCheck, FailedFetchesEndIdle)
 TEST_F(UpdateCheck, RelocationIsFollowedOnTheOtherChannel)
 {
     web.Put("moved/chs.ini", kNewer);
-    auto window = std::make_unique<TUpdateQVWin>("127.0.0.1:1", web.Host());
-    window->UpdateChs->click();
-    window->Server2->click();
+    auto window = std::make_unique<TQtUpdater>("127.0.0.1:1", web.Host());
+    window->UpdateChs->Click();
+    window->Server2->Click();
     window->ButtNextClick();
     EXPECT_EQ(UpdateIniURL, "http://" + web.Host() + "/update/chs/update.ini");
-    EXPECT_EQ(window->FilesList->topLevelItemCount(), 2);
+    EXPECT_EQ(window->FilesList->RowCount(), 2);
     EXPECT_EQ(window->UpdateMemo->Lines().at(2), "Get newest version infomation");  // English in any language
 }
 
@@ -157,9 +154,9 @@ TEST_F(UpdateCheck, AbortAndSilenceEndTheCheck)
     auto window = WindowFor("127.0.0.1:" + silent.Port());
     QTimer abort;
     QObject::connect(&abort, &QTimer::timeout, [&] {
-        if (silent.Requests().size() == 1 && window->ButtAbort->isEnabled()) {
+        if (silent.Requests().size() == 1 && window->ButtAbort->Enabled()) {
             abort.stop();
-            window->ButtAbort->click();
+            window->ButtAbort->Click();
         }
     });
     abort.start(5);
@@ -190,7 +187,7 @@ TEST_F(UpdateCheck, LostConnectionIsTriedAgain)
     auto window = WindowFor("127.0.0.1:" + server.Port());
     window->SetRetryPause(1);
     window->ButtNextClick();
-    EXPECT_EQ(window->FilesList->topLevelItemCount(), 2);
+    EXPECT_EQ(window->FilesList->RowCount(), 2);
     ASSERT_EQ(server.Requests().size(), 2u);
     EXPECT_EQ(server.Requests()[1].find("Range:"), std::string::npos);
 
@@ -200,7 +197,7 @@ TEST_F(UpdateCheck, LostConnectionIsTriedAgain)
         // The third answer was cut: the check waits to try again.
         if (server.Requests().size() == 3 && window->CheckHttpCli->RequestState() == TRequestState::rsIdle) {
             abort.stop();
-            window->ButtAbort->click();
+            window->ButtAbort->Click();
         }
     });
     abort.start(5);

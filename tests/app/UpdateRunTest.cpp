@@ -1,16 +1,15 @@
 // "Online &Update" and "&Abort" with real workers against real servers on
 // loopback: nginx for release files, scripted servers for misbehaviour.
 // ctest-labels: threads
-#include "app/AnsiWidgets.h"
+// ctest-link: qvapp_test_qt
 #include "app/Globals.h"
-#include "app/UUpdateQVWin.h"
+#include "app/qt/QtUpdater.h"
 #include "app/support/AppTestSupport.h"
 #include "app/support/CuttingFront.h"
 #include "app/support/UpdateTestSupport.h"
 #include "common/LoopbackServer.h"
 
-#include <QPushButton>
-#include <QRadioButton>
+#include <QAbstractItemModel>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
@@ -74,33 +73,32 @@ protected:
             manifest += file + "\r\n";
         web.Put("update/eng/update.ini", manifest);
         web.Put("update/chs/update.ini", manifest);
-        window = std::make_unique<TUpdateQVWin>(web.Host(), web.Host());
+        window = std::make_unique<TQtUpdater>(web.Host(), web.Host());
         window->ButtNextClick();
-        ASSERT_EQ(window->FilesList->topLevelItemCount(), static_cast<int>(files.size()));
+        ASSERT_EQ(window->FilesList->RowCount(), static_cast<int>(files.size()));
         Record();
     }
 
     // Checks on server 1 and picks server 2, `downloads`, for the run.
     void CheckThenDownloadFrom(const std::string& downloads)
     {
-        window = std::make_unique<TUpdateQVWin>(web.Host(), downloads);
+        window = std::make_unique<TQtUpdater>(web.Host(), downloads);
         window->ButtNextClick();
         Record();
-        window->Server2->click();  // the run's host is read at its click
+        window->Server2->Click();  // the run's host is read at its click
     }
 
     // Every status text each row shows, in order, and all of them in one line.
     void Record(bool blankPercent = false)
     {
-        texts.assign(window->FilesList->topLevelItemCount(), {});
+        texts.assign(window->FilesList->RowCount(), {});
         shown.assign(texts.size(), "0");
         QObject::disconnect(recording);
-        recording = QObject::connect(window->FilesList->model(), &QAbstractItemModel::dataChanged,
+        recording = QObject::connect(ShownFilesList(*window).model(), &QAbstractItemModel::dataChanged,
                          [this, blankPercent](const QModelIndex& from, const QModelIndex&) {
                              if (blanking || from.column() != 1)
                                  return;
-                             QTreeWidgetItem& row = *window->FilesList->topLevelItem(from.row());
-                             const std::string text = ItemText(row, 1);
+                             const std::string text = window->FilesList->Cell(from.row(), 1);
                              // One cell write may signal more than once.
                              if (text == shown[from.row()])
                                  return;
@@ -111,7 +109,7 @@ protected:
                              if (blankPercent && !text.empty() && text.back() == '%') {
                                  blanking = true;
                                  shown[from.row()].clear();
-                                 SetItemText(row, 1, "");
+                                 window->FilesList->SetCell(from.row(), 1, "");
                                  blanking = false;
                              }
                          });
@@ -121,12 +119,12 @@ protected:
     void RunToEnd()
     {
         window->ButtUpdateClick();
-        ASSERT_TRUE(ProcessUntil([&] { return window->ButtNext->isEnabled(); }));
+        ASSERT_TRUE(ProcessUntil([&] { return window->ButtNext->Enabled(); }));
         EXPECT_EQ(Buttons(*window), "1011");
         EXPECT_EQ(RunMode, 0);
     }
 
-    std::unique_ptr<TUpdateQVWin> window;
+    std::unique_ptr<TQtUpdater> window;
     std::vector<Lines> texts;
     Lines order;
     Lines shown;  // each row's status cell as last seen
@@ -181,10 +179,10 @@ TEST_F(UpdateRun, ButtonsReturnOnlyAfterTheLastWorker)
     // and "&Abort" still stops the file that runs on.
     ASSERT_TRUE(ProcessUntil([&] { return RunMode == 0; }));
     EXPECT_EQ(Buttons(*window), "0100");
-    window->ButtAbort->click();
+    window->ButtAbort->Click();
     EXPECT_EQ(Buttons(*window), "1011");
     server.Go = true;
-    ASSERT_TRUE(ProcessUntil([&] { return window->ButtNext->isEnabled(); }));
+    ASSERT_TRUE(ProcessUntil([&] { return window->ButtNext->Enabled(); }));
     // The server answers whichever request came first.
     const std::string names[] = {"first.txt", "second.txt"};
     const int held = texts[0].back() == "Update Success" ? 1 : 0;
@@ -298,9 +296,9 @@ TEST_F(UpdateRun, EntriesThatWouldReachAnotherFileAreSkipped)
     install.WriteFile("Quorvan.exe", "installed");
     install.WriteFile("core.dll", "installed");
     install.MakeDir("lang");
-    window = std::make_unique<TUpdateQVWin>(web.Host(), web.Host());
+    window = std::make_unique<TQtUpdater>(web.Host(), web.Host());
     window->ButtNextClick();
-    EXPECT_EQ(window->FilesList->topLevelItemCount(), 8);
+    EXPECT_EQ(window->FilesList->RowCount(), 8);
     Record();
     RunToEnd();
 
@@ -336,24 +334,24 @@ TEST_F(UpdateRun, RunsWithoutOrBeyondTheirFiles)
         web.Put("update/eng/" + file, file);
     List(files);
     for (int i = 0; i < 13; ++i)
-        window->FilesList->topLevelItem(i)->setCheckState(0, Qt::Unchecked);
+        window->FilesList->SetChecked(i, false);
     window->ButtUpdateClick();  // nothing checked: idle at once
     EXPECT_EQ(Buttons(*window), "1011");
     EXPECT_EQ(RunMode, 0);
 
     for (int i = 0; i < 13; ++i)
         if (i != 1)
-            window->FilesList->topLevelItem(i)->setCheckState(0, Qt::Checked);
+            window->FilesList->SetChecked(i, true);
     RunToEnd();
     EXPECT_EQ(UpdateFileCount, 10);
     EXPECT_EQ(texts[1], Lines{});  // unchecked: still "0"
-    EXPECT_EQ(ItemText(*window->FilesList->topLevelItem(1), 1), "0");
+    EXPECT_EQ(window->FilesList->Cell(1, 1), "0");
     EXPECT_EQ(texts[10].back(), "Update Success");
     EXPECT_EQ(texts[11], (Lines{"Not updated: 10 files per run"}));
     EXPECT_EQ(texts[12], (Lines{"Not updated: 10 files per run"}));
     EXPECT_FALSE(Exists("f12.txt"));
 
-    window->UpdateChs->click();
+    window->UpdateChs->Click();
     web.Put("update/chs/f12.txt", "f12");
     RunToEnd();
     EXPECT_EQ(texts[12].back(), "\xce\xb4\xb8\xfc\xd0\xc2: \xc3\xbf\xb4\xce\xd7\xee\xb6\xe0 10 \xb8\xf6\xce\xc4\xbc\xfe");
@@ -363,7 +361,7 @@ TEST_F(UpdateRun, ChineseRunUsesTheChineseChannelAndTexts)
 {
     web.Put("update/chs/zh.dll", "zh");
     List({"zh.dll", "absent.dll"});
-    window->UpdateChs->click();
+    window->UpdateChs->Click();
     RunToEnd();
     EXPECT_EQ(Installed("zh.dll"), "zh");
     EXPECT_EQ(texts[0].front(), kChineseConnecting);
@@ -383,7 +381,7 @@ TEST_F(UpdateRun, AbortStopsEveryWorker)
     CheckThenDownloadFrom(silent.Host());
     window->ButtUpdateClick();
     ASSERT_TRUE(ProcessUntil([&] { return silent.Requests >= 1 && order.size() >= 3; }));
-    window->ButtAbort->click();
+    window->ButtAbort->Click();
 
     EXPECT_EQ(Buttons(*window), "1011");
     EXPECT_EQ(RunMode, 0);
@@ -398,11 +396,11 @@ TEST_F(UpdateRun, SilentServerFailsTheFileAfterTheTimeout)
 {
     TScriptedServer silent("");
     web.Put("update/eng/update.ini", "1.15\r\n[FILESLIST]\r\nslow.dll\r\n");
-    window = std::make_unique<TUpdateQVWin>(web.Host(), silent.Host());
+    window = std::make_unique<TQtUpdater>(web.Host(), silent.Host());
     EXPECT_EQ(window->DownloadTimeout(), 60);
     window->ButtNextClick();
     Record();
-    window->Server2->click();
+    window->Server2->Click();
     window->SetDownloadTimeout(1);
     window->SetRetryPause(1);
     RunToEnd();
@@ -426,7 +424,7 @@ TEST_F(UpdateRun, QuorvanRunningRefusesOrFailsTheReplacement)
         TQuorvanProcess quorvan;
         ASSERT_TRUE(quorvan.Ready());
         held.Go = true;
-        ASSERT_TRUE(ProcessUntil([&] { return window->ButtNext->isEnabled(); }));
+        ASSERT_TRUE(ProcessUntil([&] { return window->ButtNext->Enabled(); }));
         EXPECT_EQ(texts[0], (Lines{kConnecting, "100%", "Update failed", "Update Failed"}));
         EXPECT_EQ(Installed("q.dll"), "installed");
         EXPECT_FALSE(Exists("q.dll_"));
@@ -434,7 +432,7 @@ TEST_F(UpdateRun, QuorvanRunningRefusesOrFailsTheReplacement)
         // Running at the click: refused in the run's language, nothing changes.
         texts[0].clear();
         EXPECT_EQ(AnswerMessageBox([&] { window->ButtUpdateClick(); }), "Quorvan is running, please close it.");
-        window->UpdateChs->click();
+        window->UpdateChs->Click();
         EXPECT_EQ(AnswerMessageBox([&] { window->ButtUpdateClick(); }),
                   "Quorvan\u6b63\u5728\u8fd0\u884c, \u8bf7\u5148\u5173\u95edQuorvan");
         EXPECT_EQ(Buttons(*window), "1011");
@@ -586,7 +584,7 @@ TEST_F(UpdateRun, AbortedDownloadResumesInTheNextRun)
         window->ButtUpdateClick();
         ASSERT_TRUE(ProcessUntil([&] { return !texts[0].empty() && texts[0].back() == retrying; }));
         const auto start = std::chrono::steady_clock::now();
-        window->ButtAbort->click();
+        window->ButtAbort->Click();
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
         EXPECT_EQ(Buttons(*window), "1011");
         EXPECT_EQ(texts[0].back(), texts[0][0] == kConnecting ? "Update Failed" : kChineseFailed);
@@ -595,7 +593,7 @@ TEST_F(UpdateRun, AbortedDownloadResumesInTheNextRun)
         texts[0].clear();
     };
     abortWhileWaiting(kRetrying);
-    window->UpdateChs->click();  // another URL: the kept bytes are not its file's
+    window->UpdateChs->Click();  // another URL: the kept bytes are not its file's
     abortWhileWaiting(kChineseRetrying);
     window->SetRetryPause(1);
     RunToEnd();

@@ -1,12 +1,12 @@
 // Pictures of the window in both languages, to look at; they land in the
 // build folder.
-#include "app/UUpdateQVWin.h"
+// ctest-link: qvapp_test_qt
+#include "app/qt/QtUpdater.h"
 #include "app/support/AppTestSupport.h"
 
 #include <QFontDatabase>
 #include <QImage>
 #include <QPixmap>
-#include <QRadioButton>
 
 #include <gtest/gtest.h>
 
@@ -18,13 +18,13 @@ TEST(WindowScreenshot, EnglishAndChinese)
         << "no simplified Chinese font installed (package fonts-wqy-microhei)";
 
     TTempDir folder;
-    TUpdateQVWin window;
+    TQtUpdater window;
     window.ReadManifest(folder.WriteFile(
         "update.ini", "1.15\r\nRelease 1.15: faster downloads\r\n[FILESLIST]\r\nQuorvan.exe\r\nlang.dll=Lang\\\r\n"));
-    window.show();
-    const QImage english = window.grab().toImage();
-    window.UpdateChs->click();
-    const QImage chinese = window.grab().toImage();
+    window.Widget().show();
+    const QImage english = window.Widget().grab().toImage();
+    window.UpdateChs->Click();
+    const QImage chinese = window.Widget().grab().toImage();
 
     EXPECT_EQ(english.size(), QSize(639, 356));
     EXPECT_NE(english, chinese);

@@ -1,7 +1,8 @@
 // Helpers shared by the updater's tests.
 #pragma once
 
-#include <optional>
+#include "common/Environment.h"
+
 #include <string>
 
 class QApplication;
@@ -20,18 +21,9 @@ private:
     std::string m_Path;
 };
 
-// An environment variable set (or, with nullopt, unset) for the scope.
-class TScopedEnv {
-public:
-    TScopedEnv(const char* name, const std::optional<std::string>& value);
-    ~TScopedEnv();
-
-private:
-    std::string m_Name;
-    std::optional<std::string> m_Old;
-};
-
-// The test program's QApplication, made on first use.
+// The test program's QApplication, made on first use. This and what uses it
+// are defined in support/qt/, linked by the tests that say
+// "ctest-link: qvapp_test_qt".
 QApplication& TestApplication();
 
 struct TApplicationFirst {
@@ -39,5 +31,5 @@ struct TApplicationFirst {
 };
 
 // Compiles de_DE.UTF-8 (decimal comma) once, points LOCPATH at it and
-// returns its name; empty when localedef fails.
+// returns its name; empty when localedef fails. Linux only.
 std::string DecimalCommaLocale();

@@ -1,3 +1,5 @@
+// Linux only: the front reaches nginx, which only Linux runs here.
+#ifndef _WIN32
 #include "app/support/CuttingFront.h"
 
 #include <arpa/inet.h>
@@ -53,3 +55,4 @@ void TCuttingFront::Serve(TServerConnection& connection)
     const std::size_t first = rangeAt < bodyAt ? std::stoul(answer.substr(rangeAt + 21)) : 0;
     connection.Write(answer.substr(0, bodyAt + m_Cuts[m_Answered++] - first));
 }
+#endif  // _WIN32

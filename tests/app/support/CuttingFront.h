@@ -1,6 +1,6 @@
 // A front before an nginx of the test's own that passes every request on
 // and cuts the answers for one file: the i-th answer ends once the file
-// has reached cuts[i] bytes, as a lost connection would end it.
+// has reached cuts[i] bytes, as a lost connection would end it. Linux only.
 #pragma once
 
 #include "common/LoopbackServer.h"

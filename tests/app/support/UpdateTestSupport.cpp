@@ -1,94 +1,18 @@
 #include "app/support/UpdateTestSupport.h"
 
-#include "app/Globals.h"
 #include "app/UUpdateQVWin.h"
 #include "platform/Application.h"
-#include "platform/qt/QtBinding.h"
-
-#include <QApplication>
-#include <QMessageBox>
-#include <QPushButton>
-#include <QTimer>
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <cstdio>
 #include <thread>
-
-TWebServer::TWebServer(const std::string& locations)
-{
-    m_Folder = MakeScratchFolder("app");
-    std::filesystem::create_directories(m_Folder + "/www");
-    std::filesystem::create_directories(m_Folder + "/tmp");
-    m_Port = FreeLoopbackPort();
-    const std::string& f = m_Folder;
-    WriteTextFile(f + "/nginx.conf",
-                  "worker_processes 1;\ndaemon off;\nmaster_process off;\nerror_log " + f + "/nginx.log;\npid " +
-                      f + "/nginx.pid;\nevents { worker_connections 64; }\nhttp {\n"
-                      "  log_format ranges '$request_uri|$http_range|$http_if_range|$status';\n"
-                      "  access_log " + f + "/access.log ranges;\n"
-                      "  client_body_temp_path " + f + "/tmp;\n  proxy_temp_path " + f + "/tmp;\n"
-                      "  fastcgi_temp_path " + f + "/tmp;\n  uwsgi_temp_path " + f + "/tmp;\n"
-                      "  scgi_temp_path " + f + "/tmp;\n  server {\n    listen 127.0.0.1:" +
-                      std::to_string(m_Port) + ";\n    root " + f + "/www;\n" + locations + "  }\n}\n");
-    if (!FindProgram("nginx").empty())
-        m_Process = std::make_unique<TServerProcess>(
-            std::vector<std::string>{"nginx", "-c", f + "/nginx.conf", "-p", f}, m_Port, f + "/nginx.out");
-}
-
-void TWebServer::Put(const std::string& path, const std::string& bytes) const
-{
-    const std::filesystem::path file = m_Folder + "/www/" + path;
-    std::filesystem::create_directories(file.parent_path());
-    std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
-}
-
-std::string TWebServer::AccessLog() const
-{
-    std::ifstream log(m_Folder + "/access.log");
-    std::ostringstream lines;
-    lines << log.rdbuf();
-    return lines.str();
-}
-
-void TWebServer::Remove(const std::string& path) const
-{
-    std::filesystem::remove(m_Folder + "/www/" + path);
-}
 
 std::string Buttons(const TUpdateQVWin& window)
 {
     std::string state;
-    for (const QPushButton* button : {window.ButtNext, window.ButtAbort, window.ButtExit, window.ButtUpdate})
-        state += button->isEnabled() ? '1' : '0';
+    for (const TViewButton* button : {window.ButtNext, window.ButtAbort, window.ButtExit, window.ButtUpdate})
+        state += button->Enabled() ? '1' : '0';
     return state;
-}
-
-TUpdaterTest::TUpdaterTest(const std::string& locations) : web(locations)
-{
-    UseQtBinding();
-    InstallDir = install.Path();
-    RunMode = 0;
-}
-
-void TUpdaterTest::SetUp()
-{
-    if (!web.Running())
-        GTEST_SKIP() << "nginx is not installed";
-}
-
-std::string TUpdaterTest::Installed(const std::string& path) const
-{
-    std::ifstream file(install.Path() + "/" + path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << file.rdbuf();
-    return file ? bytes.str() : "<missing>";
-}
-
-bool TUpdaterTest::Exists(const std::string& path) const
-{
-    return std::filesystem::exists(install.Path() + "/" + path);
 }
 
 std::string PatternBytes(std::size_t count, int seed)
@@ -113,11 +37,6 @@ TCommandResult RunCommand(const std::string& command)
     return result;
 }
 
-void UseQtBinding()
-{
-    static const TQtBinding binding(TestApplication());
-}
-
 bool ProcessUntil(const std::function<bool()>& done, int timeoutMs)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -129,26 +48,4 @@ bool ProcessUntil(const std::function<bool()>& done, int timeoutMs)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
-}
-
-std::string AnswerMessageBox(const std::function<void()>& action)
-{
-    std::string text;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            text = box->text().toStdString();
-            box->accept();
-        }
-    });
-    poll.start(10);
-    QTimer guard;  // a box nobody finds must not hang the test
-    guard.setSingleShot(true);
-    QObject::connect(&guard, &QTimer::timeout, [] {
-        if (QWidget* modal = QApplication::activeModalWidget())
-            modal->close();
-    });
-    guard.start(10000);
-    action();
-    return text;
 }

@@ -16,6 +16,7 @@
 
 // Serves a www folder of its own on 127.0.0.1 at a port of its own; `locations` adds
 // nginx location blocks. Running() is false when nginx is not installed.
+// Linux only.
 class TWebServer {
 public:
     explicit TWebServer(const std::string& locations = "");
@@ -36,13 +37,18 @@ private:
     std::unique_ptr<TServerProcess> m_Process;
 };
 
+class QTreeWidget;
+class TQtUpdater;
 class TUpdateQVWin;
+
+// The file list's widget, whose signals follow what the rows show. Qt's (support/qt/).
+QTreeWidget& ShownFilesList(const TQtUpdater& window);
 
 // Which of "&Check", "&Abort", "&Exit" and "Online &Update" are enabled, as "1010".
 std::string Buttons(const TUpdateQVWin& window);
 
 // A test of the window on an installation folder and an nginx of its own;
-// skipped where nginx is not installed.
+// skipped where nginx is not installed. Qt's (support/qt/).
 class TUpdaterTest : public ::testing::Test, private TApplicationFirst {
 protected:
     explicit TUpdaterTest(const std::string& locations = "");
@@ -65,7 +71,7 @@ struct TCommandResult {
 };
 TCommandResult RunCommand(const std::string& command);
 
-// Joins the main thread's queue to Qt once per program.
+// Joins the main thread's queue to Qt once per program. Qt's (support/qt/).
 void UseQtBinding();
 
 // Processes GUI events, messages and hand-overs until done() holds;
@@ -73,5 +79,5 @@ void UseQtBinding();
 bool ProcessUntil(const std::function<bool()>& done, int timeoutMs = 20000);
 
 // Answers the next modal message box with OK while `action` runs, and
-// returns its text ("" when none appeared).
+// returns its text ("" when none appeared). Qt's (support/qt/).
 std::string AnswerMessageBox(const std::function<void()>& action);

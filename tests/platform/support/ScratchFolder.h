@@ -2,6 +2,8 @@
 // a bounded wait.
 #pragma once
 
+#include "common/Environment.h"
+
 #include <chrono>
 #include <functional>
 #include <string>
@@ -30,15 +32,4 @@ bool PathExists(const std::string& path);
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
 // Sets an environment variable for the lifetime of the object.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value);
-    ~ScopedEnv();
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    std::string m_Name;
-    bool m_Had = false;
-    std::string m_Old;
-};
+using ScopedEnv = TScopedEnv;

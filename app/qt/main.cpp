@@ -1,5 +1,6 @@
 // QVUpdate: finds the Quorvan installation and runs the update window.
 #include "app/StartUp.h"
+#include "app/qt/QtUpdater.h"
 #include "platform/qt/QtBinding.h"
 
 #include <QApplication>
@@ -8,5 +9,5 @@ int main(int argc, char** argv)
 {
     QApplication application(argc, argv);
     const TQtBinding binding(application);
-    return RunUpdater();
+    return RunUpdater(QtWindowRunner());
 }
