@@ -6,6 +6,7 @@
 #include "platform/Win32.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace {
@@ -87,7 +88,9 @@ bool InstallationValid()
     return !InstallDir.empty() && DirectoryExists(InstallDir);
 }
 
-int RunUpdater(const TWindowRunner& toolkit)
+namespace {
+
+int RunFrom(const TWindowRunner& toolkit, const std::optional<TUpdateSource>& source)
 {
     try {
         ReadInstallDir();
@@ -101,9 +104,28 @@ int RunUpdater(const TWindowRunner& toolkit)
     }
 
     const std::unique_ptr<TUpdateView> view = toolkit.CreateView();
-    TUpdateQVWin window(*view);
-    UpdateQVWin = &window;
+    std::optional<TUpdateQVWin> window;
+    if (source) {
+        window.emplace(*view, source->Server1, source->Server2);
+        if (source->UpdateKey)
+            window->SetUpdateKey(*source->UpdateKey);
+    } else {
+        window.emplace(*view);
+    }
+    UpdateQVWin = &*window;
     const int exitCode = toolkit.Run(*view);
     UpdateQVWin = nullptr;
     return exitCode;
+}
+
+}  // namespace
+
+int RunUpdater(const TWindowRunner& toolkit)
+{
+    return RunFrom(toolkit, std::nullopt);
+}
+
+int RunUpdater(const TWindowRunner& toolkit, const TUpdateSource& source)
+{
+    return RunFrom(toolkit, source);
 }

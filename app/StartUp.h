@@ -4,7 +4,9 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
+#include <string>
 
 class TUpdateView;
 
@@ -33,3 +35,12 @@ struct TWindowRunner {
 // The program after the GUI application exists: the failure message, or
 // the main window until it is closed. Returns the exit code.
 int RunUpdater(const TWindowRunner& toolkit);
+
+// Where a run looks for releases when not where the build says: the demo
+// server on a port chosen at run time.
+struct TUpdateSource {
+    std::string Server1;  // "host" or "host:port"
+    std::string Server2;
+    std::optional<std::string> UpdateKey;  // the build's when none
+};
+int RunUpdater(const TWindowRunner& toolkit, const TUpdateSource& source);

@@ -7,8 +7,8 @@ bool IsBreak(char c)
     return c == '\r' || c == '\n';
 }
 
-}  // namespace
-
+// Length of the line break at `pos`: 2 for a CR LF or LF CR pair, 1 for a
+// lone CR or LF, 0 for no break.
 std::size_t LineBreakLength(const std::string& text, std::size_t pos)
 {
     if (!IsBreak(text[pos]))
@@ -16,6 +16,23 @@ std::size_t LineBreakLength(const std::string& text, std::size_t pos)
     if (pos + 1 < text.size() && IsBreak(text[pos + 1]) && text[pos + 1] != text[pos])
         return 2;
     return 1;
+}
+
+}  // namespace
+
+std::string WithLineBreaks(const std::string& text, const std::string& lineBreak)
+{
+    std::string shown;
+    shown.reserve(text.size());
+    for (std::size_t pos = 0; pos < text.size();) {
+        if (const std::size_t length = LineBreakLength(text, pos)) {
+            shown += lineBreak;
+            pos += length;
+        } else {
+            shown += text[pos++];
+        }
+    }
+    return shown;
 }
 
 void TViewControl::SetCaption(const std::string& text)
@@ -68,10 +85,12 @@ void TViewMemo::Add(const std::string& line)
     const bool mayJoin =
         !m_Text.empty() && IsBreak(m_Text.back()) && IsBreak(added.front()) && m_Text.back() != added.front();
     m_Text += added;
-    if (mayJoin)
+    if (mayJoin) {
         ShowText();
-    else
+        ShowAdded("");  // the end back in view
+    } else {
         ShowAdded(added);
+    }
 }
 
 void TViewMemo::Clear()

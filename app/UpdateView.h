@@ -54,9 +54,9 @@ public:
     void Click();
 };
 
-// Length of the line break at `pos` of a memo's text: 2 for a CR LF or LF CR
-// pair, 1 for a lone CR or LF, 0 for no break.
-std::size_t LineBreakLength(const std::string& text, std::size_t pos);
+// A memo's text with each of its line breaks (CR LF, LF CR, a lone CR or
+// LF) written as `lineBreak`, the one a toolkit's edit control shows.
+std::string WithLineBreaks(const std::string& text, const std::string& lineBreak);
 
 // A read-only multi-line text box that keeps the bytes it was given, line
 // breaks included (CR LF, LF CR and a lone CR or LF each break a line).
@@ -72,7 +72,8 @@ public:
     std::vector<std::string> Lines() const;
 
 protected:
-    // The view shows Text() whole, or appends `added` to what it shows.
+    // The view shows Text() whole from its top, or appends `added` (which
+    // may be empty) to what it shows and brings the end into view.
     virtual void ShowText() = 0;
     virtual void ShowAdded(const std::string& added) = 0;
 

@@ -16,18 +16,8 @@ QString AnsiToQString(const std::string& ansi)
 
 QString EditControlText(const std::string& ansi)
 {
-    std::string shown;
-    shown.reserve(ansi.size());
-    for (std::size_t pos = 0; pos < ansi.size();) {
-        if (const std::size_t length = LineBreakLength(ansi, pos)) {
-            shown += '\n';
-            pos += length;
-        } else {
-            shown += ansi[pos++];
-        }
-    }
     // GBK trail bytes never fall on CR or LF, so breaks survive conversion.
-    return AnsiToQString(shown);
+    return AnsiToQString(WithLineBreaks(ansi, "\n"));
 }
 
 template <typename TBase>

@@ -34,19 +34,9 @@ void TWin32RadioButton::SetChecked(bool checked)
 
 std::wstring EditControlText(const std::string& ansi)
 {
-    std::string text;
-    text.reserve(ansi.size());
-    for (std::size_t pos = 0; pos < ansi.size();) {
-        if (const std::size_t length = LineBreakLength(ansi, pos)) {
-            text += "\r\n";
-            pos += length;
-        } else {
-            text += ansi[pos++];
-        }
-    }
     // No trail byte of a double-byte character is a CR or LF, so converting
     // after the breaks are replaced splits no character.
-    return AnsiToWide(text);
+    return AnsiToWide(WithLineBreaks(ansi, "\r\n"));
 }
 
 TWin32Memo::TWin32Memo(HWND handle) : m_Handle(handle)

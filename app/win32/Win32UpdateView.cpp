@@ -242,3 +242,15 @@ LRESULT TWin32UpdateView::HandleMessage(UINT message, WPARAM wParam, LPARAM lPar
         return DefWindowProcW(m_Window, message, wParam, lParam);
     }
 }
+
+TWindowRunner Win32WindowRunner()
+{
+    TWindowRunner runner;
+    runner.CreateView = [] { return std::make_unique<TWin32UpdateView>(); };
+    runner.Run = [](TUpdateView& view) {
+        auto& dialog = static_cast<TWin32UpdateView&>(view);
+        dialog.Show();
+        return dialog.Run();
+    };
+    return runner;
+}

@@ -4,6 +4,7 @@
 // The controls start without texts: the logic gives them theirs.
 #pragma once
 
+#include "app/StartUp.h"
 #include "app/UpdateView.h"
 #include "app/win32/Win32Controls.h"
 #include "platform/Win32.h"
@@ -52,3 +53,6 @@ private:
     std::unique_ptr<TWin32Memo> m_UpdateMemo, m_Memo2;
     std::unique_ptr<TWin32FileList> m_FilesList;
 };
+
+// How start-up makes and runs this dialog.
+TWindowRunner Win32WindowRunner();

@@ -5,12 +5,5 @@
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
-    TWindowRunner runner;
-    runner.CreateView = [] { return std::make_unique<TWin32UpdateView>(); };
-    runner.Run = [](TUpdateView& view) {
-        auto& dialog = static_cast<TWin32UpdateView&>(view);
-        dialog.Show();
-        return dialog.Run();
-    };
-    return RunUpdater(runner);
+    return RunUpdater(Win32WindowRunner());
 }
