@@ -94,8 +94,8 @@ LSTATUS Resolve(HKEY key, REGSAM desired, std::shared_ptr<const RegistryHive>& h
     return IsPredefinedKey(key) ? ERROR_FILE_NOT_FOUND : ERROR_INVALID_HANDLE;
 }
 
-// "\Software\\Quorvan\" -> "software\quorvan": separators at the ends and
-// doubled ones are dropped.
+// "Software\\Quorvan\" -> "software\quorvan": doubled separators and one at
+// the end are dropped (a leading one is refused before).
 std::string NormalizedSubKey(const char* subKey)
 {
     std::string result;
@@ -136,6 +136,8 @@ LSTATUS RegOpenKeyExA(HKEY key, const char* subKey, DWORD /*options*/, REGSAM de
         if ((desired & kWriteRights) && access(file.c_str(), W_OK) != 0) return ERROR_ACCESS_DENIED;
     }
 
+    // A name below a key starts with a name, not a separator, as Windows wants.
+    if (subKey && *subKey == '\\') return ERROR_BAD_PATHNAME;
     std::string below = NormalizedSubKey(subKey);
     if (!below.empty()) path = path.empty() ? below : path + "\\" + below;
     if (!hive->keys.count(path)) return ERROR_FILE_NOT_FOUND;

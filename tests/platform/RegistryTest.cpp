@@ -61,7 +61,9 @@ TEST_F(RegistryFile, EachValueTypeOfAVersion5File)
     Use(kVersion5);
     std::string data;
     DWORD type = 0;
-    ASSERT_EQ(Read("\\Software\\Quorvan", "Install Dir", data, type), ERROR_SUCCESS);
+    // A leading separator is refused, as by Windows; doubled ones are not.
+    EXPECT_EQ(Read("\\Software\\Quorvan", "Install Dir", data, type), ERROR_BAD_PATHNAME);
+    ASSERT_EQ(Read("Software\\\\Quorvan\\", "Install Dir", data, type), ERROR_SUCCESS);
     EXPECT_EQ(type, REG_SZ);
     EXPECT_EQ(data, std::string("C:\\Program Files\\Quorvan\\") + '\0');
 
@@ -109,7 +111,7 @@ TEST_F(RegistryFile, NamesIgnoreCaseAndKeysNest)
     Use(kVersion5);
     std::string data;
     DWORD type = 0;
-    EXPECT_EQ(Read("\\SOFTWARE\\quorvan\\", "INSTALL dir", data, type), ERROR_SUCCESS);
+    EXPECT_EQ(Read("SOFTWARE\\quorvan\\", "INSTALL dir", data, type), ERROR_SUCCESS);
 
     HKEY software = nullptr;
     HKEY quorvan = nullptr;
@@ -221,9 +223,9 @@ TEST_F(RegistryFile, FullAccessNeedsAWritableFile)
     chmod(m_File.c_str(), 0444);
     EXPECT_TRUE(PassesWithoutPrivileges([] {
         HKEY key = nullptr;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "\\Software\\Quorvan", 0, KEY_ALL_ACCESS, &key) != ERROR_ACCESS_DENIED)
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Quorvan", 0, KEY_ALL_ACCESS, &key) != ERROR_ACCESS_DENIED)
             return false;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "\\Software\\Quorvan", 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Quorvan", 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
         HKEY below = nullptr;
         return RegOpenKeyExA(key, nullptr, 0, KEY_WRITE, &below) == ERROR_ACCESS_DENIED
             && RegCloseKey(key) == ERROR_SUCCESS;
@@ -235,7 +237,7 @@ TEST_F(RegistryFile, FullAccessNeedsAWritableFile)
     }));
     chmod(m_File.c_str(), 0644);
     HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "\\Software\\Quorvan", 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Quorvan", 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
     EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
 }
 
