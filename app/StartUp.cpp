@@ -12,7 +12,8 @@
 namespace {
 
 const char* const kTitle = "QVUpdate";
-const char* const kKeyName = "\\Software\\Quorvan";
+// Below HKEY_LOCAL_MACHINE; a key's name starts without a separator.
+const char* const kKeyName = "Software\\Quorvan";
 const char* const kValueName = "Install Dir";
 
 class TRegistryKey {
@@ -55,7 +56,7 @@ std::string ReadStringValue(HKEY key, const char* name)
         return std::string();
     if (type != REG_SZ && type != REG_EXPAND_SZ)
         throw ERegistryTypeError(std::string("Invalid registry data: the value \"") + name +
-                                 "\" of HKEY_LOCAL_MACHINE" + kKeyName + " is " + TypeName(type) +
+                                 "\" of HKEY_LOCAL_MACHINE\\" + kKeyName + " is " + TypeName(type) +
                                  ", where a string is expected");
     std::string data;
     LSTATUS status = ERROR_MORE_DATA;
@@ -76,9 +77,7 @@ void ReadInstallDir()
     InstallDir.clear();
     // Full access, as the installer's key is meant to be written by an
     // administrator: a user who may only read it gets no installation.
-    // Without the leading separator, which Windows' registry refuses in a
-    // key's name below a root.
-    const TRegistryKey key(HKEY_LOCAL_MACHINE, kKeyName + 1, KEY_ALL_ACCESS);
+    const TRegistryKey key(HKEY_LOCAL_MACHINE, kKeyName, KEY_ALL_ACCESS);
     if (key.Handle())
         InstallDir = ReadStringValue(key.Handle(), kValueName);
 }

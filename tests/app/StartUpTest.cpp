@@ -180,7 +180,15 @@ TEST(InstallLookup, NonStringValueIsAnError)
     TRegistry registry;
     for (const char* value : {"dword:00000001", "hex:2f,74,6d,70"}) {
         registry.Write(value);
-        EXPECT_THROW(ReadInstallDir(), ERegistryTypeError) << value;
+        try {
+            ReadInstallDir();
+            ADD_FAILURE() << "no error for " << value;
+        } catch (const ERegistryTypeError& error) {
+            // The message names the key as the user finds it in the registry.
+            EXPECT_NE(std::string(error.what()).find("\"Install Dir\" of HKEY_LOCAL_MACHINE\\Software\\Quorvan is "),
+                      std::string::npos)
+                << error.what();
+        }
         EXPECT_EQ(InstallDir, "");
     }
 }
