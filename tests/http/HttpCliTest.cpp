@@ -208,7 +208,8 @@ TEST_F(THttpCliTest, StatusLinesAndRecognisedHeaders)
             EXPECT_EQ(client.ContentLength(), 3);
             // One bound set after it asks for a range of its own.
             client.SetContentRangeBegin("200");
-            TLoopbackServer next(Answer("HTTP/1.0 200 OK\r\n\r\n"));
+            // Its own range must not reach the next row's request.
+            TLoopbackServer next(Answer("HTTP/1.0 206 Partial\r\nContent-Range: bytes 200-209/1000\r\n\r\n"));
             client.SetURL(next.Url("/f"));
             EXPECT_EQ(BlockingGetResult(client), "");
             EXPECT_NE(next.Requests().at(0).find("\r\nRange: bytes=200-\r\n"), std::string::npos);
