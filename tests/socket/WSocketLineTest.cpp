@@ -193,25 +193,27 @@ TEST(LineMode, LastUnterminatedLineComesBeforeTheClose)
 // close still closes and leaves nothing for the next connection.
 TEST(LineMode, RaisingHandlerLosesNoLine)
 {
-    for (int chunk : {0, 3}) {
-        SCOPED_TRACE(chunk);
+    // Raised before reading a line, after part of one, after a whole one
+    // with more complete lines held behind it.
+    for (const auto& [chunk, before] : std::initializer_list<std::pair<int, bool>>{{0, true}, {3, false}, {0, false}}) {
+        SCOPED_TRACE(std::to_string(chunk) + (before ? " before" : " after"));
         LineSession s;
         s.chunk = chunk;
         int calls = 0;
         auto read = s.socket.OnDataAvailable;
         s.socket.OnDataAvailable = [&, read](TCustomWSocket* sender, WORD error) {
-            if (++calls == 2 && chunk == 0)
+            if (++calls == 2 && before)
                 throw std::runtime_error("before reading");
             read(sender, error);
             if (calls == 2)
                 throw std::runtime_error("after reading");
         };
         s.Open();
-        s.Feed("one\r\nBAD\r\n");
+        s.Feed("one\r\nBAD\r\nab\r\ncd\r\n");
         s.Feed("xyz\r\n");
-        EXPECT_EQ(Joined(s.lines), "one\r\nBAD\r\nxyz\r\n");
+        EXPECT_EQ(Joined(s.lines), "one\r\nBAD\r\nab\r\ncd\r\nxyz\r\n");
         if (chunk == 0) {
-            EXPECT_EQ(s.lines, (Lines{"one\r\n", "BAD\r\n", "xyz\r\n"}));
+            EXPECT_EQ(s.lines, (Lines{"one\r\n", "BAD\r\n", "ab\r\n", "cd\r\n", "xyz\r\n"}));
         }
 
         calls = 1;
