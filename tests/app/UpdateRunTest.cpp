@@ -542,6 +542,8 @@ TEST_F(UpdateRun, ResumedRequestsAndTheirAnswers)
          {"", "bytes=3000-", ""}, a},
         {"no validator", {Whole(a, "", 3000), Whole(a, "")}, {"", ""}, a},
         {"lost on every try", {cut, cut, cut, cut}, {"", "bytes=3000-", "bytes=3000-", "bytes=3000-"}, old},
+        {"error status with a body", {cut, "HTTP/1.0 503 Service Unavailable\r\nContent-Length: 5\r\n\r\nbusy!"},
+         {"", "bytes=3000-"}, old},
     };
     web.Put("update/eng/update.ini", "1.15\r\n[FILESLIST]\r\ncore.dll\r\n");
     for (const auto& [name, answers, ranges, installed] : cases) {
@@ -604,4 +606,15 @@ TEST_F(UpdateRun, AbortedDownloadResumesInTheNextRun)
     for (std::size_t i = 1; i + 1 < texts[0].size(); ++i)
         EXPECT_GE(std::stoi(texts[0][i]), 30) << texts[0][i];  // on from the kept 30%
     EXPECT_FALSE(Exists("core.dll_") || Exists("core.dll_.resume"));
+
+    // Kept bytes that are not all the record names start the file afresh.
+    install.WriteFile("core.dll", "installed");
+    texts[0].clear();
+    window->SetRetryPause(60'000);
+    abortWhileWaiting(kChineseRetrying);
+    fs::resize_file(install.Path() + "/core.dll_", 2000);
+    window->SetRetryPause(1);
+    RunToEnd();
+    EXPECT_EQ(RangesAsked(server.Requests(), kOldDate), (Lines{"", "", "bytes=3000-", "", "", "bytes=3000-"}));
+    EXPECT_EQ(Installed("core.dll"), a);
 }
