@@ -506,6 +506,8 @@ TEST_F(THttpCliTest, BadPortsAndBindsEndTheRequestAtOnce)
         {server.Url("/"), "192.0.2.1", "404 can't connect: winsock.bind failed"},
     };
     client.SetTimeout(5);  // the faults hung without it
+    int socketErrors = 0;
+    client.OnSocketError = [&](THttpCli*) { ++socketErrors; };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.url + " from " + c.localAddr);
         TEventLog log(client);
@@ -517,6 +519,8 @@ TEST_F(THttpCliTest, BadPortsAndBindsEndTheRequestAtOnce)
         ASSERT_TRUE(PumpUntil([&] { return log.Done; }));
         EXPECT_NE(log.DoneError, 0);
     }
+    // The socket's own failure is still reported as one (the bind's).
+    EXPECT_EQ(socketErrors, 1);
 }
 
 TEST_F(THttpCliTest, ThroughAProxyExactlyAndAHostlessLocationKeepsThePort)
