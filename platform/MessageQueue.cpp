@@ -2,6 +2,7 @@
 
 #include "Application.h"
 #include "ThreadIdentity.h"
+#include "ThreadReadiness.h"
 #include "WindowRecord.h"
 
 #include <algorithm>
@@ -12,6 +13,8 @@ namespace {
 // USER_TIMER_MINIMUM and USER_TIMER_MAXIMUM of Windows.
 constexpr UINT kTimerMinimumMs = 10;
 constexpr UINT kTimerMaximumMs = 0x7FFFFFFF;
+// A thread that keeps finding messages looks at its sockets every so many.
+constexpr unsigned kTakesBetweenReadinessLooks = 64;
 
 bool InRange(UINT message, UINT filterMin, UINT filterMax)
 {
@@ -258,11 +261,50 @@ void TThreadQueue::WaitForNewInput()
     while (!HasNewInputLocked(Clock::now())) {
         // Another thread that sets a timer here wakes this wait, which
         // then takes the new deadline into account.
-        if (auto deadline = NextNewDeadlineLocked())
+        const auto deadline = NextNewDeadlineLocked();
+        if (m_ReadinessHolder) {
+            // Sockets that become ready post to this queue from inside Wait.
+            std::shared_ptr<TReadinessSet> set = m_ReadinessHolder;
+            int timeoutMs = -1;
+            if (deadline) {
+                const auto ms = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now()).count();
+                timeoutMs = static_cast<int>(std::clamp<long long>(ms, 0, kTimerMaximumMs));
+            }
+            m_Waiting = true;
+            lock.unlock();
+            set->Wait(timeoutMs, &m_Waiting);
+            lock.lock();
+            m_Waiting = false;
+        } else if (deadline) {
             m_Changed.wait_until(lock, *deadline);
-        else
+        } else {
             m_Changed.wait(lock);
+        }
     }
+}
+
+bool TThreadQueue::LookAtReadiness()
+{
+    m_TakesSinceLook = 0;
+    TReadinessSet* set = m_Readiness.load();
+    return set && set->Wait(0);
+}
+
+bool TThreadQueue::ReadinessLookDue()
+{
+    return m_Readiness.load() && ++m_TakesSinceLook >= kTakesBetweenReadinessLooks;
+}
+
+std::shared_ptr<TReadinessSet> TThreadQueue::ReadinessSet()
+{
+    std::lock_guard lock(m_Mutex);
+    if (m_Closed)
+        return nullptr;
+    if (!m_ReadinessHolder) {
+        m_ReadinessHolder = TReadinessSet::Create();
+        m_Readiness = m_ReadinessHolder.get();
+    }
+    return m_ReadinessHolder;
 }
 
 bool TThreadQueue::HasPendingInput()
@@ -376,6 +418,9 @@ void TThreadQueue::ForgetWindow(HWND window)
 void TThreadQueue::Notify()
 {
     m_Changed.notify_all();
+    if (m_Waiting.load())
+        if (TReadinessSet* set = m_Readiness.load())
+            set->Wake();
     NotifyGui();
 }
 

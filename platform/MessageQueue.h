@@ -4,6 +4,7 @@
 
 #include "Win32.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -13,6 +14,7 @@
 #include <vector>
 
 struct TWindowRecord;
+class TReadinessSet;
 
 class TThreadQueue {
 public:
@@ -35,6 +37,12 @@ public:
     bool HasNewInput();
     // Blocks until HasNewInput().
     void WaitForNewInput();
+    // Serves the sockets that the thread's readiness set reports now; true
+    // when there were some (their events may have been posted).
+    bool LookAtReadiness();
+    // Whether a thread that keeps finding messages should look at its
+    // sockets before the next Take, so that none waits for ever.
+    bool ReadinessLookDue();
     // Anything an unfiltered Take would return now.
     bool HasPendingInput();
     // A WM_QUIT waits, whatever is posted before it. Changes nothing.
@@ -49,6 +57,10 @@ public:
     std::optional<Clock::duration> NextTimerDelay();
     // Drops the window's timers and the messages waiting for it.
     void ForgetWindow(HWND window);
+
+    // Any thread: the set that WaitForNewInput also waits on, made on first
+    // use; null once the thread has ended.
+    std::shared_ptr<TReadinessSet> ReadinessSet();
 
 private:
     struct TEntry {
@@ -84,6 +96,13 @@ private:
     unsigned long long m_InputSerial = 0;
     unsigned long long m_SeenSerial = 0;
     Clock::time_point m_SeenTime{};
+    // Made under m_Mutex, published in m_Readiness and kept for the queue's
+    // life. m_Waiting is set, under m_Mutex, while the owner sleeps in it, so
+    // that new input wakes the set too.
+    std::shared_ptr<TReadinessSet> m_ReadinessHolder;
+    std::atomic<TReadinessSet*> m_Readiness{nullptr};
+    std::atomic<bool> m_Waiting{false};
+    unsigned m_TakesSinceLook = 0;  // owner only
 };
 
 // The calling thread's queue, created on first use; torn down with the

@@ -104,9 +104,15 @@ BOOL PeekMessageA(MSG* msg, HWND window, UINT filterMin, UINT filterMax, UINT re
         if (hooks && hooks->ProcessGuiEvents)
             hooks->ProcessGuiEvents();
     }
-    return CurrentThreadQueue()->Take(msg, window, filterMin, filterMax, (removeMsg & PM_REMOVE) != 0)
-               ? TRUE
-               : FALSE;
+    auto queue = CurrentThreadQueue();
+    const bool remove = (removeMsg & PM_REMOVE) != 0;
+    // The thread's own sockets post when it looks at them: whenever it runs
+    // out of messages, and now and then while it has plenty.
+    if (queue->ReadinessLookDue())
+        queue->LookAtReadiness();
+    if (queue->Take(msg, window, filterMin, filterMax, remove))
+        return TRUE;
+    return queue->LookAtReadiness() && queue->Take(msg, window, filterMin, filterMax, remove) ? TRUE : FALSE;
 }
 
 BOOL GetMessageA(MSG* msg, HWND window, UINT filterMin, UINT filterMax)

@@ -14,6 +14,12 @@ int AsyncSelect(Handle s, HWND window, UINT message, long events)
         return win::kSocketError;
     if ((events & ~win::kFdAll) != 0 || (events != 0 && window == nullptr))
         return Fail(win::WSAEINVAL);
+    // A window's thread other than the main one waits for the socket
+    // itself; looked up before the library's lock, which the window and
+    // queue tables must never wait behind.
+    std::shared_ptr<TReadinessSet> waitSet;
+    if (events != 0)
+        waitSet = ThreadReadinessSet(GetWindowThreadProcessId(window, nullptr));
     Posts posts;
     {
         std::lock_guard lock(LibraryMutex());
@@ -31,6 +37,7 @@ int AsyncSelect(Handle s, HWND window, UINT message, long events)
         entry->window = events != 0 ? window : nullptr;
         entry->message = events != 0 ? message : 0;
         entry->events = events;
+        entry->waitSet = std::move(waitSet);
         entry->readEnabled = true;
         entry->acceptEnabled = true;
         entry->oobEnabled = true;

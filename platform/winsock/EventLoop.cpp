@@ -117,14 +117,20 @@ EventLoop::~EventLoop()
 
 void EventLoop::Watch(SocketEntry& entry, bool disarm)
 {
+    const int epoll = entry.waitSet ? entry.waitSet->Epoll() : m_Epoll;
+    if (entry.watchMask != 0 && entry.watchEpoll != epoll)
+        Unwatch(entry);  // registered for a window of another thread since
     const std::uint32_t wanted = Interest(entry);
     if (entry.watchMask == 0) {
-        if (EpollControl(m_Epoll, EPOLL_CTL_ADD, entry, wanted))
+        if (EpollControl(epoll, EPOLL_CTL_ADD, entry, wanted)) {
             entry.watchMask = wanted;
+            entry.watchEpoll = epoll;
+            entry.watchSet = entry.waitSet;
+        }
         return;
     }
     const bool arm = (wanted & ~entry.watchMask) != 0;
-    if ((arm || (disarm && wanted != entry.watchMask)) && EpollControl(m_Epoll, EPOLL_CTL_MOD, entry, wanted))
+    if ((arm || (disarm && wanted != entry.watchMask)) && EpollControl(epoll, EPOLL_CTL_MOD, entry, wanted))
         entry.watchMask = wanted;
 }
 
@@ -132,8 +138,10 @@ void EventLoop::Unwatch(SocketEntry& entry)
 {
     if (entry.watchMask == 0)
         return;
-    ::epoll_ctl(m_Epoll, EPOLL_CTL_DEL, entry.fd, nullptr);
+    ::epoll_ctl(entry.watchEpoll, EPOLL_CTL_DEL, entry.fd, nullptr);
     entry.watchMask = 0;
+    entry.watchEpoll = -1;
+    entry.watchSet.reset();
 }
 
 void EventLoop::Run()
@@ -146,25 +154,32 @@ void EventLoop::Run()
                 continue;
             return;
         }
-        Posts posts;
-        {
-            std::lock_guard lock(LibraryMutex());
-            for (int i = 0; i < count; ++i) {
-                if (events[i].data.u64 == kWakeTag)
-                    return;  // only the destructor wakes us
-                EntryPtr entry = FindSocketLocked(static_cast<Handle>(events[i].data.u64));
-                if (!entry)
-                    continue;
-                const std::uint32_t armed = Interest(*entry) & kArmable;
-                Evaluate(entry, posts);
-                // Woken for nothing that is armed: stop watching it until
-                // it is armed again.
-                if ((events[i].events & armed) == 0)
-                    UpdateWatch(*entry, true);
-            }
+        for (int i = 0; i < count; ++i) {
+            if (events[i].data.u64 == kWakeTag)
+                return;  // only the destructor wakes us
         }
-        Deliver(posts);
+        ServeReady(m_Epoll, events, count);
     }
+}
+
+void ServeReady(int epoll, const epoll_event* events, int count)
+{
+    Posts posts;
+    {
+        std::lock_guard lock(LibraryMutex());
+        for (int i = 0; i < count; ++i) {
+            EntryPtr entry = FindSocketLocked(static_cast<Handle>(events[i].data.u64));
+            if (!entry || entry->watchEpoll != epoll)
+                continue;
+            const std::uint32_t armed = Interest(*entry) & kArmable;
+            Evaluate(entry, posts);
+            // Woken for nothing that is armed: stop watching it until
+            // it is armed again.
+            if ((events[i].events & armed) == 0)
+                UpdateWatch(*entry, true);
+        }
+    }
+    Deliver(posts);
 }
 
 namespace {

@@ -1,5 +1,6 @@
-// The one thread that watches every registered socket with epoll and
-// posts its due events. It sleeps in epoll_wait while nothing happens.
+// The thread that watches the registered sockets with epoll and posts
+// their due events, but for those of a window whose thread waits for them
+// itself (ThreadReadiness.h). It sleeps in epoll_wait while nothing happens.
 #pragma once
 
 #include "Library.h"
@@ -18,8 +19,9 @@ public:
     EventLoop(const EventLoop&) = delete;
     EventLoop& operator=(const EventLoop&) = delete;
 
-    // Library mutex held for both. Watch adds the socket or changes its
-    // interest as UpdateWatch describes.
+    // Library mutex held for both. Watch adds the socket, to the set of the
+    // thread that waits for it or else to ours, or changes its interest as
+    // UpdateWatch describes.
     void Watch(SocketEntry& entry, bool disarm);
     void Unwatch(SocketEntry& entry);
 

@@ -85,6 +85,7 @@ int Startup(WORD versionRequested, StartupInfo& info)
         g_Loop = EventLoop::Create();
         if (!g_Loop)
             return win::WSASYSNOTREADY;
+        SetReadyHandler(&ServeReady);
     }
     ++g_StartCount;
     return 0;

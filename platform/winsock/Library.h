@@ -5,6 +5,7 @@
 
 #include "Backend.h"
 #include "WinsockNumbers.h"
+#include "../ThreadReadiness.h"
 
 #include <atomic>
 #include <cstdint>
@@ -42,8 +43,15 @@ struct SocketEntry {
     HWND window = nullptr;
     UINT message = 0;
     long events = 0;
-    // The epoll interest last set for the event thread; 0 while not watched.
+    // The readiness set of the thread that owns `window`: that thread
+    // watches the socket in its message wait. Null: the event thread does.
+    std::shared_ptr<TReadinessSet> waitSet;
+    // The epoll interest last set, 0 while not watched, and where: the
+    // set's descriptor (-1: the event thread's), the set kept with it so
+    // that the number is not handed out again while the socket is in it.
     std::uint32_t watchMask = 0;
+    int watchEpoll = -1;
+    std::shared_ptr<TReadinessSet> watchSet;
     // Each event is posted once, then waits for the call that re-enables it.
     bool readEnabled = true;
     bool writeEnabled = false;
@@ -119,6 +127,9 @@ void Queue(PendingPost post, Posts& posts);
 // longer armed stays watched unless `disarm`, since it is usually armed
 // again soon and each change costs a system call.
 void UpdateWatch(SocketEntry& entry, bool disarm = false);
+// Lock not held: evaluates the sockets that the epoll set `epoll` reported
+// ready and posts what is due; sockets watched elsewhere by now are left.
+void ServeReady(int epoll, const epoll_event* events, int count);
 // Lock not held: posts the queued messages that are still wanted, own
 // and others', in queue order; returns once the caller's are posted.
 void Deliver(Posts& posts);

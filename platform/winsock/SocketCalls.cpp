@@ -212,6 +212,7 @@ Handle Accept(Handle s, void* address, int* addressLength)
             accepted->window = entry->window;
             accepted->message = entry->message;
             accepted->events = entry->events;
+            accepted->waitSet = entry->waitSet;
             Evaluate(accepted, posts);
         }
         Evaluate(entry, posts);

@@ -463,6 +463,66 @@ TEST_F(WinsockTest, ANewRegistrationReplacesTheOldOneAndPostsWhatIsDue)
     EXPECT_EQ(ws.closesocket(s), 0);
 }
 
+// How a thread takes its messages: waiting when it has none, only peeking,
+// or never running out of them.
+enum class TPump { Waits, PeeksOnly, NeverIdle };
+
+TEST_F(WinsockTest, AWorkersSocketEventsReachItHoweverItPumpsAndOutliveIt)
+{
+    const auto readSeen = [](const TTestWindow& at, SOCKET s) {
+        return std::any_of(at.Received().begin(), at.Received().end(), [&](const MSG& msg) {
+            return msg.message == kSocketMessage && msg.wParam == s && WSAGETSELECTEVENT(msg.lParam) == FD_READ;
+        });
+    };
+    for (TPump pump : {TPump::Waits, TPump::PeeksOnly, TPump::NeverIdle}) {
+        SCOPED_TRACE(static_cast<int>(pump));
+        auto [s, peer] = ConnectToPeer(0);  // watched by no one until the worker registers it
+        std::atomic<bool> registered{false};
+        bool seen = false;
+        std::thread worker([&, s = s] {
+            TTestWindow own;
+            own.OnMessage = [&](HWND handle, UINT message, WPARAM, LPARAM) -> LRESULT {
+                if (message == kOtherMessage)
+                    PostMessageA(handle, kOtherMessage, 0, 0);
+                return 0;
+            };
+            EXPECT_EQ(ws.WSAAsyncSelect(s, own.Handle(), kSocketMessage, FD_READ), 0);
+            registered = true;
+            const auto done = [&] { return readSeen(own, s); };
+            if (pump == TPump::Waits) {
+                seen = PumpMessagesUntil(done, std::chrono::seconds(5));
+                return;
+            }
+            if (pump == TPump::NeverIdle)
+                PostMessageA(own.Handle(), kOtherMessage, 0, 0);
+            const DWORD start = GetTickCount();
+            MSG msg;
+            while (!done() && GetTickCount() - start < 5000) {
+                if (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+                    DispatchMessageA(&msg);
+                else
+                    std::this_thread::yield();
+            }
+            seen = done();
+        });
+        while (!registered)
+            std::this_thread::yield();
+        ASSERT_TRUE(posix::SendAll(peer, "for the worker"));
+        worker.join();
+        EXPECT_TRUE(seen);
+        // The worker and its window are gone; a window of ours takes the
+        // socket over, and hears of the data waiting and of what comes next.
+        ASSERT_EQ(ws.WSAAsyncSelect(s, window.Handle(), kSocketMessage, FD_READ), 0);
+        EXPECT_EQ(WaitEvent(s, FD_READ), 0);
+        std::string got;
+        EXPECT_EQ(Recv(s, got, 100), 14);
+        ASSERT_TRUE(posix::SendAll(peer, "for us"));
+        EXPECT_EQ(WaitEvent(s, FD_READ, 1), 0);
+        posix::Close(peer);
+        EXPECT_EQ(ws.closesocket(s), 0);
+    }
+}
+
 TEST_F(WinsockTest, BadCallsFailWithTheirWindowsErrors)
 {
     char byte = 0;
