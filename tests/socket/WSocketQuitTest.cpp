@@ -6,57 +6,18 @@
 #include "socket/WSocket.h"
 #include "socket/support/EventWait.h"
 #include "socket/support/PosixPeer.h"
+#include "socket/support/Watchdog.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <string>
 #include <thread>
 
 namespace {
 
 using S = TSocketState;
-
-// Unblocks a wait that does not end by itself: after the time limit it
-// resets the peer (and takes its descriptor), which ends the connection, so
-// a failing test fails instead of hanging.
-class TWatchdog {
-public:
-    explicit TWatchdog(int& peer)
-        : m_Thread([this, &peer] {
-              std::unique_lock lock(m_Mutex);
-              if (!m_Changed.wait_for(lock, std::chrono::seconds(10), [this] { return m_Stopped; })) {
-                  m_Fired = true;
-                  peer::Reset(peer);
-                  peer = -1;
-              }
-          })
-    {
-    }
-    ~TWatchdog() { Stop(); }
-    // True when it had to step in.
-    bool Stop()
-    {
-        {
-            std::lock_guard lock(m_Mutex);
-            m_Stopped = true;
-        }
-        m_Changed.notify_all();
-        if (m_Thread.joinable())
-            m_Thread.join();
-        return m_Fired;
-    }
-
-private:
-    std::mutex m_Mutex;
-    std::condition_variable m_Changed;
-    bool m_Stopped = false;
-    bool m_Fired = false;
-    std::thread m_Thread;
-};
 
 struct QuitCase {
     bool multiThreaded;
@@ -74,6 +35,14 @@ struct QuitCase {
         client.Connect();
         peer = peer::Accept(listener);
         EXPECT_TRUE(PumpUntil([&] { return client.State() == S::wsConnected; }));
+    }
+    // Resets the peer, which ends the connection.
+    std::function<void()> ResetPeer()
+    {
+        return [this] {
+            peer::Reset(peer);
+            peer = -1;
+        };
     }
     ~QuitCase()
     {
@@ -105,7 +74,7 @@ TEST(WSocketQuit, FlushGivesUpAndKeepsWhatIsUnsent)
         c.client.Send(big.data(), static_cast<std::int32_t>(big.size()));
         ASSERT_FALSE(c.client.AllSent());
         PostQuitMessage(4);
-        TWatchdog watchdog(c.peer);
+        TWatchdog watchdog(c.ResetPeer());
         try {
             c.client.Flush();
         } catch (const ESocketException&) {
@@ -123,7 +92,7 @@ TEST(WSocketQuit, DrainUntilClosedGivesUpOnASilentPeer)
         SCOPED_TRACE(ownPump ? "own pump" : "application's pump");
         QuitCase c(ownPump);
         PostQuitMessage(5);
-        TWatchdog watchdog(c.peer);
+        TWatchdog watchdog(c.ResetPeer());
         c.client.DrainUntilClosed();
         EXPECT_FALSE(watchdog.Stop()) << "DrainUntilClosed waited on after the quit";
         EXPECT_EQ(c.client.State(), S::wsConnected);

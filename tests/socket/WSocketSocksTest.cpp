@@ -5,6 +5,7 @@
 #include "socket/support/EventLog.h"
 #include "socket/support/EventWait.h"
 #include "socket/support/ScriptedPeer.h"
+#include "socket/support/Watchdog.h"
 
 #include <gtest/gtest.h>
 
@@ -190,6 +191,25 @@ TEST(Socks5, UserDataAfterTheReplyComesWholeInSmallReads)
             EXPECT_EQ(session.log.entries.back(), "closed 0");
         }
     }
+
+    // One read per event, and the server says nothing more: DrainUntilClosed
+    // hands out the rest, to a reader that closes once it has it all.
+    SocksSession drained;
+    drained.chunk = 2;
+    drained.socket.SetComponentOptions({TWSocketOption::wsoNoReceiveLoop});
+    const auto read = drained.socket.OnDataAvailable;
+    drained.socket.OnDataAvailable = [&](TCustomWSocket* sender, WORD error) {
+        read(sender, error);
+        if (drained.data == "hello world")
+            sender->Close();
+    };
+    drained.Negotiate();
+    drained.server.Send(kIPv4Reply + "hello world");
+    ASSERT_TRUE(PumpUntil([&] { return drained.data == "he"; }));
+    TWatchdog watchdog([&] { drained.server.Reset(); });
+    drained.socket.DrainUntilClosed();
+    EXPECT_FALSE(watchdog.Stop()) << "the rest waited for the server's next event";
+    EXPECT_EQ(drained.data, "hello world");
 }
 
 // A second Connect on a live connection is refused and changes nothing; a

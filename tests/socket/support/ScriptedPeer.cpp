@@ -73,3 +73,10 @@ void ScriptedPeer::Close()
         peer::Close(m_Connection);
     m_Connection = -1;
 }
+
+void ScriptedPeer::Reset()
+{
+    if (m_Connection >= 0)
+        peer::Reset(m_Connection);
+    m_Connection = -1;
+}

@@ -20,6 +20,9 @@ public:
     std::string ExpectEnd(int timeoutMs = 5000);
     bool Send(const std::string& bytes);
     void Close();
+    // Ends the connection with a reset; safe from another thread while the
+    // test's own thread only waits.
+    void Reset();
 
 private:
     int m_Listener = -1;
