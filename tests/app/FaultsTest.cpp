@@ -367,6 +367,8 @@ TEST_F(Faults, FullDisk)
         const TFullDisk full(64 * 1024);
         Check("disk full", manifests.Host(), TExpect::Fails);
     }
+    // A write that failed here is not the connection's fault: no retry.
+    EXPECT_EQ(manifests.Requests, 1);
 
     // Only a.dll is larger than what fits.
     const std::string release = PatternBytes(32 * 1024, 2);
@@ -375,6 +377,7 @@ TEST_F(Faults, FullDisk)
                         release);
     const TFullDisk full(64 * 1024);
     Run("disk full", server, release, TExpect::Fails);
+    EXPECT_EQ(server.Requests, 2);  // a.dll and b.dll, once each
 }
 
 TEST_F(Faults, FilesThatCannotBeReplaced)
