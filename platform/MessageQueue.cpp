@@ -272,9 +272,8 @@ void TThreadQueue::WaitForNewInput()
             }
             m_Waiting = true;
             lock.unlock();
-            set->Wait(timeoutMs, &m_Waiting);
+            set->Wait(timeoutMs, &m_Waiting);  // clears m_Waiting once awake
             lock.lock();
-            m_Waiting = false;
         } else if (deadline) {
             m_Changed.wait_until(lock, *deadline);
         } else {

@@ -4,7 +4,6 @@
 #include "ThreadIdentity.h"
 
 #include <cerrno>
-#include <cstdint>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -12,7 +11,6 @@ namespace {
 
 std::atomic<TReadyHandler> g_Handler{nullptr};
 
-constexpr std::uint64_t kWakeTag = 0;
 constexpr int kMaxEvents = 64;
 
 }  // namespace
@@ -26,7 +24,7 @@ std::shared_ptr<TReadinessSet> TReadinessSet::Create()
         return nullptr;
     epoll_event wake{};
     wake.events = EPOLLIN;
-    wake.data.u64 = kWakeTag;
+    wake.data.u64 = kOwnTag;
     if (::epoll_ctl(set->m_Epoll, EPOLL_CTL_ADD, set->m_Wake, &wake) != 0)
         return nullptr;
     return set;
@@ -58,7 +56,7 @@ bool TReadinessSet::Wait(int timeoutMs, std::atomic<bool>* sleeping)
         return false;
     int kept = 0;
     for (int i = 0; i < count; ++i) {
-        if (events[i].data.u64 == kWakeTag) {
+        if (events[i].data.u64 == kOwnTag) {
             std::uint64_t ignored;
             while (::read(m_Wake, &ignored, sizeof ignored) < 0 && errno == EINTR) {
             }

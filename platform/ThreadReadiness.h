@@ -8,6 +8,7 @@
 #include "Win32.h"
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <sys/epoll.h>
 
@@ -19,7 +20,10 @@ public:
     TReadinessSet(const TReadinessSet&) = delete;
     TReadinessSet& operator=(const TReadinessSet&) = delete;
 
-    // Where the library adds its descriptors. Tag 0 is the set's own.
+    // The tag of the set's own wake-up; a descriptor added must use another.
+    static constexpr std::uint64_t kOwnTag = 0;
+
+    // Where the library adds its descriptors.
     int Epoll() const { return m_Epoll; }
     // Any thread: ends a Wait in progress, or the next one.
     void Wake();

@@ -4,17 +4,13 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sys/epoll.h>
-#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 namespace wsock {
 
 namespace {
 
-// Handles are never 0, so 0 marks the wake-up descriptor.
-constexpr std::uint64_t kWakeTag = 0;
 constexpr char kThreadName[] = "wsock32 events";
 
 LPARAM SelectReply(long event, int error)
@@ -83,14 +79,8 @@ int AbortErrorFrom(int error)
 std::unique_ptr<EventLoop> EventLoop::Create()
 {
     std::unique_ptr<EventLoop> loop(new EventLoop);
-    loop->m_Epoll = ::epoll_create1(EPOLL_CLOEXEC);
-    loop->m_Wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (loop->m_Epoll < 0 || loop->m_Wake < 0)
-        return nullptr;
-    epoll_event wake{};
-    wake.events = EPOLLIN;
-    wake.data.u64 = kWakeTag;
-    if (::epoll_ctl(loop->m_Epoll, EPOLL_CTL_ADD, loop->m_Wake, &wake) != 0)
+    loop->m_Set = TReadinessSet::Create();
+    if (!loop->m_Set)
         return nullptr;
     try {
         loop->m_Thread = std::thread([raw = loop.get()] { raw->Run(); });
@@ -104,33 +94,26 @@ std::unique_ptr<EventLoop> EventLoop::Create()
 EventLoop::~EventLoop()
 {
     if (m_Thread.joinable()) {
-        std::uint64_t one = 1;
-        while (::write(m_Wake, &one, sizeof one) < 0 && errno == EINTR) {
-        }
+        m_Set->Wake();
         m_Thread.join();
     }
-    if (m_Epoll >= 0)
-        ::close(m_Epoll);
-    if (m_Wake >= 0)
-        ::close(m_Wake);
 }
 
 void EventLoop::Watch(SocketEntry& entry, bool disarm)
 {
-    const int epoll = entry.waitSet ? entry.waitSet->Epoll() : m_Epoll;
-    if (entry.watchMask != 0 && entry.watchEpoll != epoll)
+    const std::shared_ptr<TReadinessSet>& set = entry.waitSet ? entry.waitSet : m_Set;
+    if (entry.watchMask != 0 && entry.watchSet != set)
         Unwatch(entry);  // registered for a window of another thread since
     const std::uint32_t wanted = Interest(entry);
     if (entry.watchMask == 0) {
-        if (EpollControl(epoll, EPOLL_CTL_ADD, entry, wanted)) {
+        if (EpollControl(set->Epoll(), EPOLL_CTL_ADD, entry, wanted)) {
             entry.watchMask = wanted;
-            entry.watchEpoll = epoll;
-            entry.watchSet = entry.waitSet;
+            entry.watchSet = set;
         }
         return;
     }
     const bool arm = (wanted & ~entry.watchMask) != 0;
-    if ((arm || (disarm && wanted != entry.watchMask)) && EpollControl(epoll, EPOLL_CTL_MOD, entry, wanted))
+    if ((arm || (disarm && wanted != entry.watchMask)) && EpollControl(set->Epoll(), EPOLL_CTL_MOD, entry, wanted))
         entry.watchMask = wanted;
 }
 
@@ -138,9 +121,8 @@ void EventLoop::Unwatch(SocketEntry& entry)
 {
     if (entry.watchMask == 0)
         return;
-    ::epoll_ctl(entry.watchEpoll, EPOLL_CTL_DEL, entry.fd, nullptr);
+    ::epoll_ctl(entry.watchSet->Epoll(), EPOLL_CTL_DEL, entry.fd, nullptr);
     entry.watchMask = 0;
-    entry.watchEpoll = -1;
     entry.watchSet.reset();
 }
 
@@ -148,17 +130,17 @@ void EventLoop::Run()
 {
     epoll_event events[64];
     for (;;) {
-        int count = ::epoll_wait(m_Epoll, events, 64, -1);
+        int count = ::epoll_wait(m_Set->Epoll(), events, 64, -1);
         if (count < 0) {
             if (errno == EINTR)
                 continue;
             return;
         }
         for (int i = 0; i < count; ++i) {
-            if (events[i].data.u64 == kWakeTag)
+            if (events[i].data.u64 == TReadinessSet::kOwnTag)
                 return;  // only the destructor wakes us
         }
-        ServeReady(m_Epoll, events, count);
+        ServeReady(m_Set->Epoll(), events, count);
     }
 }
 
@@ -169,7 +151,7 @@ void ServeReady(int epoll, const epoll_event* events, int count)
         std::lock_guard lock(LibraryMutex());
         for (int i = 0; i < count; ++i) {
             EntryPtr entry = FindSocketLocked(static_cast<Handle>(events[i].data.u64));
-            if (!entry || entry->watchEpoll != epoll)
+            if (!entry || !entry->watchSet || entry->watchSet->Epoll() != epoll)
                 continue;
             const std::uint32_t armed = Interest(*entry) & kArmable;
             Evaluate(entry, posts);

@@ -29,8 +29,8 @@ private:
     EventLoop() = default;
     void Run();
 
-    int m_Epoll = -1;
-    int m_Wake = -1;
+    // Its own tag wakes the thread to end.
+    std::shared_ptr<TReadinessSet> m_Set;
     std::thread m_Thread;
 };
 

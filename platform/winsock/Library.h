@@ -46,11 +46,10 @@ struct SocketEntry {
     // The readiness set of the thread that owns `window`: that thread
     // watches the socket in its message wait. Null: the event thread does.
     std::shared_ptr<TReadinessSet> waitSet;
-    // The epoll interest last set, 0 while not watched, and where: the
-    // set's descriptor (-1: the event thread's), the set kept with it so
-    // that the number is not handed out again while the socket is in it.
+    // The epoll interest last set, 0 while not watched, and the set it was
+    // set in, kept so that its descriptor is not handed out again while the
+    // socket is in it.
     std::uint32_t watchMask = 0;
-    int watchEpoll = -1;
     std::shared_ptr<TReadinessSet> watchSet;
     // Each event is posted once, then waits for the call that re-enables it.
     bool readEnabled = true;
